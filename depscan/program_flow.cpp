@@ -9,6 +9,7 @@
 #include "dependency_listing.h"
 #include "dependency_tracker.h"
 #include "directories.h"
+#include "env_strings.h"
 #include "hash_table.h"
 #include "input_collection.h"
 #include "rib_source.h"
@@ -95,6 +96,15 @@ void PrintListings(const TrackerList& trackers, const ToolOptions& options) {
   }
 }
 
+// A listing that could not be written whole (a full disk, say) must not pass
+// for a complete one.
+int FinishOutput(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "tracwell: cannot write the output (system error: %s)\n",
+               ZpLastErrorText());
+  return status == 0 ? 1 : status;
+}
+
 }  // namespace
 
 int RunTracwell(int argc, char** argv) {
@@ -104,7 +114,7 @@ int RunTracwell(int argc, char** argv) {
   ToolOptions options(argc, argv);
   if (options.showHelp) {
     std::printf("%s", kTracwellUsage);
-    return 0;
+    return FinishOutput(0);
   }
   if (options.showVersion) {
     std::fprintf(stderr, "tracwell version %s.\n%s\n", ZpVersionString(), ZpNoticeString());
@@ -119,5 +129,5 @@ int RunTracwell(int argc, char** argv) {
   // Packaging and the stream order come with the stream nodes.
 
   for (DependencyTracker* tracker : trackers) delete tracker;
-  return status;
+  return FinishOutput(status);
 }

@@ -57,7 +57,7 @@ PROCEDURAL = b"\x7fELF not really a library"
 
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
-                 status=0, interact=None, check=None):
+                 status=0, interact=None, check=None, stdout_to=None):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -71,6 +71,8 @@ class Case:
         self.interact = interact
         # check(tempdir) -> list of failure texts, for effects on the tree.
         self.check = check
+        # A file that receives standard output instead of the harness.
+        self.stdout_to = stdout_to
 
 
 def substitute(value, tmp):
@@ -143,9 +145,12 @@ def run_case(case, binary):
     env = base_environment(tmp)
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
     args = [binary] + [substitute(a, tmp) for a in case.args]
+    sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
     process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               stdout=sink, stderr=subprocess.PIPE,
                                preexec_fn=no_core_files)
+    if case.stdout_to:
+        sink.close()
     try:
         if case.interact:
             case.interact(process, tmp)
@@ -156,7 +161,7 @@ def run_case(case, binary):
         err += b"\n[harness: killed after 60 s]"
     failures = []
     failures += compare("stdout", expected_text(case.stdout, tmp),
-                        out.decode("utf-8", "replace"))
+                        (out or b"").decode("utf-8", "replace"))
     failures += compare("stderr", expected_text(case.stderr, tmp),
                         err.decode("utf-8", "replace"))
     if process.returncode != case.status:
