@@ -1,0 +1,25 @@
+#include "checked_alloc.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+TEST(CheckedAllocTest, ReturnsUsableBlocks) {
+  char* block = static_cast<char*>(ZpCheckedMalloc(16));
+  std::memset(block, 'x', 16);
+  std::free(block);
+  int* zeros = static_cast<int*>(ZpCheckedCalloc(8, sizeof(int)));
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(zeros[i], 0);
+  std::free(zeros);
+  std::free(ZpCheckedMalloc(0));
+}
+
+// The sanitizer's allocator reports impossible sizes itself before ours can.
+#ifndef __SANITIZE_ADDRESS__
+TEST(CheckedAllocDeathTest, ExhaustionAbortsWithAMessage) {
+  EXPECT_DEATH(ZpCheckedMalloc(SIZE_MAX - 16), "fatal: out of memory \\([0-9]+ bytes\\)");
+  EXPECT_DEATH(ZpCheckedCalloc(SIZE_MAX / 2, 4), "fatal: out of memory");
+}
+#endif

@@ -1,0 +1,56 @@
+// Starting other programs: directly with pipes to their standard streams,
+// through the shell with quoted arguments, or through the shell with one pipe.
+// Failures are reported by the result; nothing is printed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Starts `program` with the argument vector `program`, args... (args ends
+// with a null pointer and never repeats the program name). Each non-null
+// stream pointer receives a pipe to that standard stream of the child; a null
+// one leaves the stream inherited. Passing the same pointer for fromStdout and
+// fromStderr sends both outputs into one pipe. A program beginning with "/" is
+// run as it stands, any other is searched along PATH. With newProcessGroup the
+// child leads a process group of its own. Returns the child's pid, or 0 (all
+// stream pointers null) when a pipe, the fork or a stream cannot be made, or
+// when there are more than kZpMaxSpawnArguments arguments. A program that
+// cannot be executed ends the child with status 255.
+int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, bool newProcessGroup,
+                       const char* program, const char* const* args);
+
+constexpr int kZpMaxSpawnArguments = 1023;
+
+// Status codes of ZpWaitProcess besides the child's own exit status (0-255).
+constexpr int kZpWaitNoChild = 2000;        // pid below 1
+constexpr int kZpWaitFailed = 2001;         // waitpid failed
+constexpr int kZpWaitOtherState = 2002;     // neither exited nor killed
+constexpr int kZpWaitSignalBase = 1000;     // + the number of the killing signal
+
+// Waits for the child `pid` and returns its exit status, 1000 + the signal
+// that killed it, or one of the codes above.
+int ZpWaitProcess(int pid);
+
+// Sends SIGTERM to `pid`; true when the signal was sent. A pid below 1 is
+// refused, since kill() would take it for a whole process group.
+bool ZpTerminateProcess(int pid);
+
+// Runs `command` through the shell followed by the null-terminated list of
+// const char* arguments, each quoted so that it reaches the program as exactly
+// one argument whatever bytes it holds. Returns system()'s status unchanged.
+int ZpRunCommand(const char* command, ...);
+
+// ZpRunCommand with a null-terminated array of arguments.
+int ZpRunCommandArgv(const char* command, const char* const* args);
+
+// `argument` quoted for the shell as one word: in single quotes, with each
+// single quote inside written as '\''.
+std::string ZpShellQuote(const char* argument);
+
+// popen of `command` with the first character of `mode` ("wb" opens for
+// writing, "rb" for reading); null on failure.
+FILE* ZpOpenPipe(const char* command, const char* mode);
+
+// pclose; the command's wait status.
+int ZpClosePipe(FILE* pipe);
