@@ -191,4 +191,111 @@ INSTANTIATE_TEST_SUITE_P(
         SmoothCase{"SettingsWithoutEnable", "true", true, "", "false", "catmull-rom"}),
     [](const ::testing::TestParamInfo<SmoothCase>& info) { return std::string(info.param.name); });
 
+TEST_F(SplineExportTest, ADescriptionFeedingAModifierGuideIsNotExportedAndKeepsItsFlags) {
+  Description d(harness::twoCurvesAndAnEmptyBatch());
+  MObject other = mayastandin::createNode("xgmSplineCache", "cache1");
+  MObject guide = mayastandin::createNode("xgmModifierGuide", "guide1");
+  mayastandin::addAttribute(other, "inSplineData");
+  mayastandin::addAttribute(guide, "inSplineData");
+  mayastandin::connect(d.node, "outSplineData", other, "inSplineData");
+  mayastandin::connect(d.node, "outSplineData", guide, "inSplineData");
+  auto delegate = delegateFor(d);
+  delegate->RegisterCallbacks();
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_TRUE(zephrinstandin::calls().empty());
+  EXPECT_EQ(xgenstandin::lastLoad().loads, 0);
+
+  // Not marked as exported: a set attribute still does nothing.
+  mayastandin::fireAttributeChanged(d.node, 0x8, "width");
+  EXPECT_TRUE(zephrinstandin::calls().empty());
+  // Still wanting an export: it runs once the guide is gone.
+  mayastandin::disconnect(d.node, "outSplineData", guide, "inSplineData");
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_NE(lastCall("VRXSetAttribute", "desc|1"), nullptr);
+}
+
+TEST_F(SplineExportTest, WithoutAConnectedInstanceNothingIsExportedUntilReenabled) {
+  Description d(harness::twoCurvesAndAnEmptyBatch());
+  mayastandin::disconnect(d.node, "instObjGroups[0]", d.shadingGroup, "dagSetMembers[0]");
+  auto delegate = delegateFor(d);
+  delegate->RegisterCallbacks();
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_TRUE(zephrinstandin::calls().empty());
+
+  // Even with an instance now, exports stay off...
+  mayastandin::connect(d.node, "instObjGroups[0]", d.shadingGroup, "dagSetMembers[0]");
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_TRUE(zephrinstandin::calls().empty());
+  // ...until the description's "osd" is evaluated.
+  mayastandin::fireAttributeChanged(d.node, 0x4, "osd");
+  Strings update = harness::exportCalls();
+  update.push_back("VRXRenderControl  action");
+  EXPECT_EQ(callSummaries(), update);
+}
+
+TEST_F(SplineExportTest, MissingSplineDataEndsTheExportQuietly) {
+  Description d(harness::twoCurvesAndAnEmptyBatch());
+  auto delegate = delegateFor(d);
+  mayastandin::setObject(d.node, "outRenderData", MObject());
+  delegate->SetAttributes(true, 0.0);
+  mayastandin::setObject(d.node, "outRenderData",
+                         mayastandin::createPluginData(new mayastandin::SplineData({})));
+  delegate->SetAttributes(true, 0.0);  // serialises to a header only, no batches
+  EXPECT_TRUE(zephrinstandin::calls().empty());
+  EXPECT_EQ(xgenstandin::lastLoad().loads, 1);
+}
+
+TEST_F(SplineExportTest, EqualTextureCoordinatesGiveZeroArea) {
+  splinedata::Batch b;
+  b.primitiveCount = 2;
+  b.vertexCount = 2;
+  b.infos = {0, 1, 1, 1};
+  b.samples = {{{0, 0, 0, 1, 1, 1}, {1, 1}, {0.5f, 0.5f, 0.5f, 0.5f}, {0, 0, 1, 0, 0, 1}}};
+  Description d({b});
+  auto delegate = delegateFor(d);
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_EQ(findParam(*lastCall("VRXSetAttribute", "desc|0"), "st")->floats,
+            (Floats{0.5f, 0.5f, 0, 0.5f, 0.5f, 0}));
+}
+
+// A batch whose curve table reaches outside its own vertex arrays cannot be
+// read safely; it is left out and the batches after it keep their numbers.
+TEST_F(SplineExportTest, ABatchWhoseCurvesReachPastItsVerticesIsSkipped) {
+  splinedata::Batch bad;
+  bad.primitiveCount = 1;
+  bad.vertexCount = 2;
+  bad.infos = {1, 2};
+  bad.samples = {{{0, 0, 0, 1, 1, 1}, {1, 1}, {0, 0, 1, 1}, {0, 0, 1, 0, 0, 1}}};
+  splinedata::Batch tooMany = bad;
+  tooMany.primitiveCount = 2;
+  tooMany.infos = {0, 2, 0, 2};
+  splinedata::Batch good = bad;
+  good.infos = {0, 2};
+  Description d({bad, tooMany, good});
+  auto delegate = delegateFor(d);
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_EQ(callSummaries(), (Strings{
+                                 "VRXCreate desc|2 curves",
+                                 "VRXSetAttribute desc|2 basis,extrapolate",
+                                 "VRXConnect desc|2. -> desc.objects",
+                                 "VRXSetAttribute desc|2 nvertices,P,width,N,st",
+                             }));
+}
+
+// An empty curve placed after the last vertex has no coordinates of its own:
+// (0, 0), and the area comes from the other curves alone.
+TEST_F(SplineExportTest, AnEmptyCurveAfterTheLastVertexReadsNoCoordinates) {
+  splinedata::Batch b;
+  b.primitiveCount = 2;
+  b.vertexCount = 2;
+  b.infos = {0, 2, 2, 0};
+  b.samples = {{{0, 0, 0, 1, 0, 0}, {1, 1}, {0.25f, 0.5f, 1, 1}, {0, 0, 1, 0, 0, 1}}};
+  Description d({b});
+  auto delegate = delegateFor(d);
+  delegate->SetAttributes(true, 0.0);
+  const auto* curves = lastCall("VRXSetAttribute", "desc|0");
+  EXPECT_EQ(findParam(*curves, "nvertices")->ints, (Ints{2, 0}));
+  EXPECT_EQ(findParam(*curves, "st")->floats, (Floats{0.25f, 0.5f, 0, 0, 0, 0}));
+}
+
 }  // namespace
