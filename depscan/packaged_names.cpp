@@ -10,8 +10,6 @@
 
 ZpTypedHash<const char> PackagedNameTable(32, 0.75f);
 
-const char kPackageDirPrefix[] = "${VRXDIR}/";
-
 namespace {
 
 constexpr size_t kPrefixLength = sizeof kPackageDirPrefix - 1;

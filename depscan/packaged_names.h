@@ -18,7 +18,7 @@ struct ToolOptions;
 extern ZpTypedHash<const char> PackagedNameTable;
 
 // The text every packaged reference begins with.
-extern const char kPackageDirPrefix[];  // "${VRXDIR}/"
+inline constexpr char kPackageDirPrefix[] = "${VRXDIR}/";
 
 // Gives first-choice names to the paths of one kind of one tracker: a path
 // already in handledPaths keeps the name it has; a path whose relative name is

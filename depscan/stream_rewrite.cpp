@@ -82,16 +82,53 @@ class StringRewriter {
     if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos)
       resolved = tracker_.ResolvedShaderPath(Unescaped(text));
     if (!Holds(changedPaths_, resolved)) return WriteRaw(text, out);
-    uint64_t value;
-    if (!PackagedNameTable.Find(resolved.c_str(), &value))
-      return WriteEscaped(SplitRelativePath(options_, resolved), out);
-    std::string reference = reinterpret_cast<const char*>(value);
+    std::string reference = PackagedReference(resolved);
+    if (reference.empty()) return WriteEscaped(SplitRelativePath(options_, resolved), out);
+    std::string tiles = UdimReference(text, resolved, reference);
+    if (!tiles.empty()) return WriteEscaped(tiles, out);
     if (reference.size() >= 5 && reference.compare(reference.size() - 4, 4, ".oso") == 0)
       reference.resize(reference.size() - 4);
     WriteEscaped(reference, out);
   }
 
  private:
+  static std::string PackagedReference(const std::string& path) {
+    uint64_t value;
+    if (!PackagedNameTable.Find(path.c_str(), &value)) return std::string();
+    return reinterpret_cast<const char*>(value);
+  }
+
+  // A UDIM name resolves to one of its tiles. Written as that tile, it would
+  // make every tile render the same image; so when all the tiles kept their
+  // names side by side in the package, the pattern is written instead.
+  // Empty when the text is no UDIM name or its tiles were renamed apart.
+  static std::string UdimReference(const std::string& text, const std::string& tile,
+                                   const std::string& tileReference) {
+    size_t marker = text.find(kUdim);
+    if (marker == std::string::npos || tile.size() != text.size() ||
+        tile.compare(0, marker, text, 0, marker) != 0 ||
+        tile.compare(marker + 4, std::string::npos, text, marker + 4) != 0)
+      return std::string();
+    size_t tail = tile.size() - marker;  // bytes from the tile number to the end
+    if (tileReference.size() < tail + sizeof kPackageDirPrefix - 1 ||
+        tileReference.compare(tileReference.size() - tail, tail, tile, marker) != 0)
+      return std::string();
+    std::string pattern = tileReference;
+    pattern.replace(pattern.size() - tail, 4, kUdim);
+    for (int number = 1001; number <= 1999; ++number) {
+      std::string digits = std::to_string(number);
+      std::string path = text;
+      path.replace(marker, 4, digits);
+      std::string reference = PackagedReference(path);
+      std::string expected = pattern;
+      expected.replace(expected.size() - tail, 4, digits);
+      if (!reference.empty() && reference != expected) return std::string();
+    }
+    return pattern;
+  }
+
+  static constexpr char kUdim[] = "UDIM";
+
   DependencyTracker& tracker_;
   const ZpHashTable& changedPaths_;
   const ToolOptions& options_;

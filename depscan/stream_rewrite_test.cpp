@@ -59,6 +59,16 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
   SetPackagedName("/tex/wood.tx", "wood.tx");
   SetPackagedName("/tex/we\"ird.tx", "we\"ird.tx");
   SetPackagedName("/tex/bs.tx", "b\\s.tx");
+  // UDIM sets: one whose tiles keep their names, one renamed apart by a clash.
+  Resolve(*tracker, "/tex/skin.UDIM.tif", "/tex/skin.1003.tif");
+  Resolve(*tracker, "/u/leaf.UDIM.tif", "/u/leaf.1002.tif");
+  for (const char* tile : {"/tex/skin.1001.tif", "/tex/skin.1003.tif", "/u/leaf.1001.tif",
+                           "/u/leaf.1002.tif"})
+    Record(changed, tile);
+  SetPackagedName("/tex/skin.1001.tif", "skin.1001.tif");
+  SetPackagedName("/tex/skin.1003.tif", "skin.1003.tif");
+  SetPackagedName("/u/leaf.1001.tif", "leaf.1001_1.tif");
+  SetPackagedName("/u/leaf.1002.tif", "leaf.1002.tif");
 
   const std::pair<const char*, const char*> cases[] = {
       {"Shader \"/sh/plastic\" 1", "Shader \"${VRXDIR}/plastic\" 1"},  // ".oso" left off
@@ -72,6 +82,8 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
       // A stream cut inside a string keeps the string's bytes.
       {"Surface \"/tex/wood.tx\" \"cut off", "Surface \"${VRXDIR}/wood.tx\" \"cut off"},
       {"\"ends in escape\\", "\"ends in escape\\"},
+      {"\"/tex/skin.UDIM.tif\"", "\"${VRXDIR}/skin.UDIM.tif\""},
+      {"\"/u/leaf.UDIM.tif\"", "\"${VRXDIR}/leaf.1002.tif\""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, *tracker, changed, *options), out);
 }
