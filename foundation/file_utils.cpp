@@ -114,14 +114,15 @@ bool WriteAll(int fd, const char* bytes, size_t count) {
   return true;
 }
 
-// Copies until end of file (true) or a read or write error (false).
-bool CopyContents(int from, int to) {
+enum class CopyEnd { kEndOfFile, kReadError, kWriteError };
+
+CopyEnd CopyContents(int from, int to) {
   std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
   for (;;) {
     ssize_t got = read(from, buffer.get(), kCopyBlock);
-    if (got == 0) return true;
-    if (got < 0) return false;
-    if (!WriteAll(to, buffer.get(), static_cast<size_t>(got))) return false;
+    if (got == 0) return CopyEnd::kEndOfFile;
+    if (got < 0) return CopyEnd::kReadError;
+    if (!WriteAll(to, buffer.get(), static_cast<size_t>(got))) return CopyEnd::kWriteError;
   }
 }
 
@@ -138,16 +139,19 @@ bool ZpCopyFile(const char* source, const char* destination) {
   // both names lead to one file, so compare the two before emptying anything.
   Descriptor to(open(destination, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (to.fd < 0) return false;
+  // Without both identities the copy cannot be known to be safe.
   struct stat fromInfo, toInfo;
-  bool known = fstat(from.fd, &fromInfo) == 0 && fstat(to.fd, &toInfo) == 0;
-  if (known && SameFile(fromInfo, toInfo)) {
+  if (fstat(from.fd, &fromInfo) != 0 || fstat(to.fd, &toInfo) != 0) return false;
+  if (SameFile(fromInfo, toInfo)) {
     errno = EINVAL;
     return false;
   }
-  if (known && S_ISREG(toInfo.st_mode) && ftruncate(to.fd, 0) != 0) return false;
-  bool copied = CopyContents(from.fd, to.fd);
-  if (copied && known) fchmod(to.fd, (toInfo.st_mode & 07777) | (fromInfo.st_mode & 0111));
-  return copied;
+  if (S_ISREG(toInfo.st_mode) && ftruncate(to.fd, 0) != 0) return false;
+  CopyEnd end = CopyContents(from.fd, to.fd);
+  if (end == CopyEnd::kWriteError) return false;
+  // What was copied gets the source's execute bits, also after a read error.
+  fchmod(to.fd, (toInfo.st_mode & 07777) | (fromInfo.st_mode & 0111));
+  return end == CopyEnd::kEndOfFile;
 }
 
 bool ZpRemoveFile(const char* path) { return unlink(path) == 0; }

@@ -94,6 +94,15 @@ TEST(FormatBufferTest, ReserveSetsTheCapacityButNeverCutsTheText) {
   EXPECT_STREQ(buffer.Text(), "keep me");
 }
 
+TEST(FormatBufferTest, SizesBeyond32BitsAreRefusedNotWrapped) {
+  ZpFormatBuffer buffer;
+  buffer.Append("x");
+  // length + n + 1 does not fit 32 bits; wrapped, it would look like no growth.
+  EXPECT_EQ(buffer.AppendN("abc", UINT32_MAX), 1);
+  EXPECT_STREQ(buffer.Text(), "x");
+  EXPECT_EQ(buffer.Capacity(), 1024u);
+}
+
 TEST(FormatBufferTest, PersistentFormattingFailureEndsAndKeepsTheText) {
   ZpFormatBuffer buffer;
   buffer.Append("before");

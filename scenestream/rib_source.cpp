@@ -1,0 +1,32 @@
+#include "rib_source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "directories.h"
+
+int RibFromFD::Read(void* buf, int maxBytes) {
+  return static_cast<int>(read(fd, buf, static_cast<size_t>(maxBytes)));
+}
+
+RibFromFile::RibFromFile(const char* path) : RibFromFD(-1) {
+  if (ZpIsDirectory(path)) return;
+  // Close-on-exec set atomically, so a program started by another thread
+  // meanwhile cannot inherit the descriptor either.
+  fd = open(path, O_RDONLY | O_CLOEXEC);
+}
+
+RibFromFile::~RibFromFile() {
+  if (fd >= 0) close(fd);
+}
+
+int RibFromBuffer::Read(void* buf, int maxBytes) {
+  if (remaining == 0 || cursor == nullptr || maxBytes <= 0) return 0;
+  size_t n = remaining < static_cast<size_t>(maxBytes) ? remaining : static_cast<size_t>(maxBytes);
+  memcpy(buf, cursor, n);
+  cursor += n;
+  remaining -= n;
+  return static_cast<int>(n);
+}
