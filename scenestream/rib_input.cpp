@@ -41,48 +41,72 @@ int RibScanner::LexerInput(char* buf, int maxSize) {
   return InflateInto(buf, maxSize);
 }
 
+// Fills the buffer as far as the source gives before returning: a source
+// that gives a few bytes per read would otherwise make flex move a long
+// token's bytes once per read. A read error ends the input after the bytes
+// that came before it.
 int RibScanner::ReadSource(char* buf, int maxSize) {
-  int n = source_->Read(buf, maxSize);
-  if (n >= 0) return n;
-  Error("Error reading VRX stream");
-  return 0;
+  if (EndAfterReadError()) return 0;
+  int total = 0;
+  while (total < maxSize) {
+    int n = source_->Read(buf + total, maxSize - total);
+    if (n < 0) return ReadFailed(total);
+    if (n == 0) break;
+    total += n;
+  }
+  return total;
 }
 
-// Decompresses straight into the scanner's buffer.
+// The bytes that came before the error are scanned first; the error is
+// reported when they are used up, and ends the input.
+int RibScanner::ReadFailed(int delivered) {
+  if (delivered > 0)
+    readErrorPending_ = true;
+  else
+    Error("Error reading VRX stream");
+  return delivered;
+}
+
+bool RibScanner::EndAfterReadError() {
+  if (!readErrorPending_) return false;
+  readErrorPending_ = false;
+  Error("Error reading VRX stream");
+  return true;
+}
+
+// Decompresses straight into the scanner's buffer, as far as it has room.
 int RibScanner::InflateInto(char* buf, int maxSize) {
+  if (EndAfterReadError()) return 0;
   if (inputFailed_) {
     Error("Invalid gzip data in VRX stream");
     return 0;
   }
-  while (!inputFinished_) {
+  int total = 0;
+  while (total < maxSize && !inputFinished_) {
     if (inflater_->avail_in == 0) {
       int n = source_->Read(inflateInput_, kCompressedChunk);
-      if (n < 0) {
-        Error("Error reading VRX stream");
-        return 0;
-      }
+      if (n < 0) return ReadFailed(total);
+      // At the end of the source, deliver what came first; the next call
+      // finds the gzip stream cut short.
+      if (n == 0 && total > 0) break;
       inflater_->next_in = inflateInput_;
       inflater_->avail_in = static_cast<unsigned>(n);
     }
-    inflater_->next_out = reinterpret_cast<unsigned char*>(buf);
-    inflater_->avail_out = static_cast<unsigned>(maxSize);
+    inflater_->next_out = reinterpret_cast<unsigned char*>(buf + total);
+    inflater_->avail_out = static_cast<unsigned>(maxSize - total);
     int result = inflate(inflater_, Z_SYNC_FLUSH);
-    int produced = maxSize - static_cast<int>(inflater_->avail_out);
+    total = maxSize - static_cast<int>(inflater_->avail_out);
     if (result == Z_STREAM_END) {
       if (!StartNextMember()) inputFinished_ = true;
-      if (produced > 0) return produced;
-      continue;
-    }
-    if (result != Z_OK) {
+    } else if (result != Z_OK) {
       // Corrupt, or the source ended before the gzip stream did.
       inputFailed_ = true;
+      if (total > 0) break;
       Error("Invalid gzip data in VRX stream");
       return 0;
     }
-    if (produced > 0) return produced;
-    // Input went into headers only: go on with the rest of it.
   }
-  return 0;
+  return total;
 }
 
 // A gzip member has ended. Concatenated members are one valid gzip stream
@@ -93,7 +117,7 @@ bool RibScanner::StartNextMember() {
     if (inflater_->avail_in == 1) inflateInput_[0] = *inflater_->next_in;
     inflater_->next_in = inflateInput_;
     int n = source_->Read(inflateInput_ + inflater_->avail_in, kCompressedChunk - static_cast<int>(inflater_->avail_in));
-    if (n < 0) Error("Error reading VRX stream");
+    if (n < 0) ReadFailed(0);
     if (n <= 0) return false;
     inflater_->avail_in += static_cast<unsigned>(n);
   }

@@ -138,6 +138,8 @@ class RibScanner : public yyRibFlexLexer {
   int ReadSource(char* buf, int maxSize);
   int InflateInto(char* buf, int maxSize);
   bool StartNextMember();
+  int ReadFailed(int delivered);
+  bool EndAfterReadError();
 
   // Buffer primitives over the generated scanner's state.
   void EnsureBuffer();
@@ -181,6 +183,7 @@ class RibScanner : public yyRibFlexLexer {
   bool inputSniffed_ = false;
   bool inputFinished_ = false;   // gzip: last member ended
   bool inputFailed_ = false;     // gzip: corrupt or cut short
+  bool readErrorPending_ = false;
   unsigned char* inflateInput_ = nullptr;
   z_stream_s* inflater_ = nullptr;
 

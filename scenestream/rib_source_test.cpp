@@ -1,0 +1,60 @@
+#include "rib_source.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "../foundation/test_support.h"
+#include "scan_test_support.h"
+
+TEST(RibSourceTest, BufferDeliversInPiecesThenZeroForGood) {
+  RibFromBuffer source("abcde", 5);
+  char buf[4];
+  EXPECT_EQ(source.Read(buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), "abcd");
+  EXPECT_EQ(source.Read(buf, 4), 1);
+  EXPECT_EQ(buf[0], 'e');
+  EXPECT_EQ(source.Read(buf, 4), 0);
+  EXPECT_EQ(source.Read(buf, 4), 0);
+  RibFromBuffer null(nullptr, 10);
+  EXPECT_EQ(null.Read(buf, 4), 0);
+}
+
+// Shows the descriptor a file source holds.
+class PeekedFile : public RibFromFile {
+ public:
+  using RibFromFile::RibFromFile;
+  int Descriptor() const { return fd; }
+};
+
+TEST(RibSourceTest, FileIsReadCloseOnExecAndClosedWithItsScanner) {
+  ZpTestDir dir;
+  auto* file = new PeekedFile(dir.WriteFile("a.rib", "Sphere 1").c_str());
+  ASSERT_TRUE(file->IsOpen());
+  int fd = file->Descriptor();
+  EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  EXPECT_EQ(ScanSource(file), (std::vector<std::string>{"340", "i:1"}));
+  EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+TEST(RibSourceTest, DirectoryAndMissingPathAreNotOpen) {
+  ZpTestDir dir;
+  RibFromFile directory(dir.Path().c_str());
+  EXPECT_FALSE(directory.IsOpen());
+  errno = 0;
+  RibFromFile missing((dir / "none.rib").c_str());
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(RibSourceTest, DescriptorSourceLeavesTheDescriptorOpen) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "Cone", 4), 4);
+  close(fds[1]);
+  EXPECT_EQ(ScanSource(new RibFromFD(fds[0])), (std::vector<std::string>{"272"}));
+  EXPECT_NE(fcntl(fds[0], F_GETFD), -1);
+  close(fds[0]);
+}
