@@ -166,6 +166,28 @@ TEST(WaitProcessTest, StatusCodes) {
   EXPECT_EQ(ZpWaitProcess(int(pid)), 1009);
 }
 
+namespace {
+void IgnoreHangup(int) {}
+}  // namespace
+
+// A handled signal that interrupts the wait (such as the crash handler's
+// SIGHUP report, installed without SA_RESTART) does not fail it.
+TEST(WaitProcessTest, InterruptedWaitGoesOn) {
+  pid_t tester = fork();
+  if (tester == 0) {
+    struct sigaction action {};
+    action.sa_handler = IgnoreHangup;
+    sigaction(SIGHUP, &action, nullptr);
+    const char* args[] = {"-c", "sleep 0.2; kill -HUP $PPID; sleep 0.2; exit 4", nullptr};
+    int64_t pid = ZpSpawnProcess(nullptr, nullptr, nullptr, false, "/bin/sh", args);
+    _exit(pid > 0 ? ZpWaitProcess(int(pid)) : 99);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(tester, &status, 0), tester);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 4);
+}
+
 TEST(TerminateProcessTest, RefusesPidsThatNameProcessGroups) {
   EXPECT_FALSE(ZpTerminateProcess(0));
   EXPECT_FALSE(ZpTerminateProcess(-1));

@@ -13,7 +13,7 @@ constexpr unsigned char kGzipMagic1 = 0x8B;
 }  // namespace
 
 int RibScanner::LexerInput(char* buf, int maxSize) {
-  if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize) : ReadSource(buf, maxSize);
+  if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize) : ReadSource(buf, maxSize, 0);
   inputSniffed_ = true;
   unsigned char head[2];
   int n = source_->Read(head, 2);
@@ -29,8 +29,10 @@ int RibScanner::LexerInput(char* buf, int maxSize) {
     }
   }
   if (head[0] != kGzipMagic0 || head[1] != kGzipMagic1) {
+    // Plain: the two bytes are its first input, and the rest of the buffer
+    // is filled at once.
     memcpy(buf, head, 2);
-    return 2;
+    return ReadSource(buf, maxSize, 2);
   }
   inflateInput_ = new unsigned char[kCompressedChunk];
   inflater_ = new z_stream();
@@ -41,13 +43,14 @@ int RibScanner::LexerInput(char* buf, int maxSize) {
   return InflateInto(buf, maxSize);
 }
 
-// Fills the buffer as far as the source gives before returning: a source
+// Fills the buffer (its first `filled` bytes are there already) as far as
+// the source gives before returning: a source
 // that gives a few bytes per read would otherwise make flex move a long
 // token's bytes once per read. A read error ends the input after the bytes
 // that came before it.
-int RibScanner::ReadSource(char* buf, int maxSize) {
+int RibScanner::ReadSource(char* buf, int maxSize, int filled) {
   if (EndAfterReadError()) return 0;
-  int total = 0;
+  int total = filled;
   while (total < maxSize) {
     int n = source_->Read(buf + total, maxSize - total);
     if (n < 0) return ReadFailed(total);

@@ -135,7 +135,7 @@ class RibScanner : public yyRibFlexLexer {
   int BadInput(const char* word, int byte);
 
   // Input: gzip detection and decompression.
-  int ReadSource(char* buf, int maxSize);
+  int ReadSource(char* buf, int maxSize, int filled);
   int InflateInto(char* buf, int maxSize);
   bool StartNextMember();
   int ReadFailed(int delivered);

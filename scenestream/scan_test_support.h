@@ -50,6 +50,16 @@ inline std::vector<std::string> Scan(const std::string& bytes, const char* name 
   return ScanSource(new RibFromBuffer(bytes.data(), bytes.size()), name);
 }
 
+// A scanner over its own copy of the bytes; messages are collected.
+struct ScannerOver {
+  explicit ScannerOver(std::string stream, const char* name = "t.rib")
+      : bytes(std::move(stream)),
+        scanner(new RibFromBuffer(bytes.data(), bytes.size()), name, nullptr, CollectMessage, &messages) {}
+  std::string bytes;
+  std::vector<std::string> messages;
+  RibScanner scanner;
+};
+
 // Delivers at most `step` bytes per read.
 class TrickleSource : public RibSource {
  public:

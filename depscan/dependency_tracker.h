@@ -1,0 +1,134 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dependency_kind.h"
+#include "hash_table.h"
+#include "path_variables.h"
+#include "rib_scanner.h"
+#include "rib_source.h"
+
+// Everything learnt from one scene stream: the string values of its
+// SetAttribute, SetAttributeAtTime and Evaluate requests sorted into one set
+// per dependency kind (nested streams included), and a map from each name as
+// it stood in the stream, expanded, to the file found for it.
+//
+// The fields are public: the listing, the conflict report and the packaging
+// read the tables directly once the scan is done. Declaration order is also
+// construction and (reversed) destruction order.
+class DependencyTracker {
+ public:
+  // Owns the source from here on (through its scanner). kindMask selects
+  // which shaders, textures and output images are tracked.
+  DependencyTracker(RibSource* source, const char* streamName, uint32_t kindMask);
+  DependencyTracker(const DependencyTracker&) = delete;
+  DependencyTracker& operator=(const DependencyTracker&) = delete;
+
+  // Reads the whole stream, nested streams included. Called once.
+  void Scan();
+  const char* Name() const;
+
+  // Sorted iteration over one kind's table, in ascending bytewise order. The
+  // empty string marks the end: First returns it for an empty table, Next
+  // once the last entry has been passed. First with a value that is not one
+  // of the nine kinds leaves the list as it was and restarts it.
+  const std::string* First(DependencyKind kind);
+  const std::string* Next();
+  const std::string* Current() const;
+
+  // The file recorded for a name, else for the name with ".oso" appended,
+  // else the name itself.
+  std::string ResolvedShaderPath(const std::string& text) const;
+
+  // Request parsing.
+  void ScanRequests();
+  std::string ReadString();
+  void HandleSetAttribute();
+  void HandleSetAttributeAtTime();
+  void HandleEvaluate();
+  void ParseParameterList(bool evaluateMode);
+  void HandleParameter(const std::string& parameterName);
+  std::string ExpandedTokenText();
+  uint32_t NextToken();
+  uint32_t PeekToken();
+  void ReadImageArgument(bool texture);
+  uint32_t ScanStringParameters();
+  void SkipArrays(int n);
+
+  // Classification.
+  void AddImage(const std::string& value, bool texture, bool requireTiff);
+  void AddFoundTexture(const std::string& path, const std::string& value, bool requireTiff);
+  void AddShader(const std::string& value);
+  void AddProcedural(const std::string& name);
+  void AddNestedStream(const std::string& path);
+
+  bool trackShaders;
+  bool trackTextures;
+  bool trackOutputs;
+  // Kept for the shader-header pass, which this scanner leaves out: it read
+  // every shader file and kept nothing of it.
+  bool scanShaderHeaders;
+  std::string name;
+  ZpHashTable textures;
+  ZpHashTable outputs;
+  ZpHashTable streams;
+  ZpHashTable shaders;
+  ZpHashTable procedurals;
+  ZpHashTable missingTextures;
+  ZpHashTable missingStreams;
+  ZpHashTable missingShaders;
+  ZpHashTable missingProcedurals;
+  ZpTypedHash<const char> resolvedNames;
+  // Consulted by stream rewriting; nothing in the scan adds to it.
+  ZpHashTable packagePathValues;
+  std::vector<std::string> sortedList;
+  size_t listCursor;
+  std::string emptyEntry;
+  uint32_t pendingToken;
+  RibScanner scanner;
+  RibScanner* currentScanner;
+  ZpPathVariables pathVariables;
+
+  // Nested streams below this many levels of nesting are recorded but not
+  // read, so that a pathological chain cannot exhaust the stack.
+  static constexpr size_t kMaxNestingDepth = 256;
+
+ private:
+  using FileIdentity = std::pair<dev_t, ino_t>;
+
+  ZpHashTable* KindTable(DependencyKind kind);
+  // Sets on strings: NUL-terminated keys, value 0, never an empty key.
+  static void Enter(ZpHashTable& table, const std::string& key);
+  static bool Contains(const ZpHashTable& table, const std::string& key);
+  void SetResolvedName(const std::string& key, const std::string& path);
+  bool MayDescendInto(const std::string& path, FileIdentity* identity) const;
+  void ScanNestedSource(RibSource* source, const std::string& path);
+
+  // The Evaluate file name and type of the parameter list being read.
+  bool evaluateMode = false;
+  std::string evaluateFileName;
+  std::string evaluateType;
+  // The files being read on the current nesting chain, outermost first, and
+  // the number of nested streams being read.
+  std::vector<FileIdentity> nestingChain;
+  size_t nestingDepth = 0;
+};
+
+// The scanners' error callback: writes "tracwell: <message>" to standard
+// error for the first message of the whole run, whatever its severity, and
+// ignores every later one.
+void ReportFirstParseError(void* user, int severity, const char* message);
+
+// True when the text after the last "." is one of the texture extensions,
+// compared exactly.
+bool HasTextureExtension(const std::string& value);
+
+// True when the file's first four bytes are a TIFF or BigTIFF header in
+// either byte order (or one of their byte reversals).
+bool IsTiffFile(const char* path);

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "tracker_test_support.h"
+
+namespace {
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string Attribute(const std::string& name, const std::string& value) {
+  return "SetAttribute \"node\" " + Quoted(name) + " \"string\" 1 " + Quoted(value) + "\n";
+}
+
+std::string Evaluate(const std::string& type, const std::string& fileName) {
+  return "Evaluate \"type\" \"string\" 1 " + Quoted(type) + " \"filename\" \"string\" 1 " +
+         Quoted(fileName) + "\n";
+}
+
+std::string NestedStream(const std::string& path) { return Evaluate("vrxstream", path); }
+
+}  // namespace
+
+using NestedStreamsTest = TrackerTest;
+
+TEST_F(NestedStreamsTest, ShadersGetTheirSuffixOnce) {
+  WriteFile("sh/a.oso", "");
+  WriteFile("sh/b.oso", "");
+  auto tracker = Scan(Attribute("shaderfilename", Path("sh/a")) +
+                      Attribute("shaderfilename", Path("sh/a.oso")) +
+                      Attribute("shaderfilename", Path("sh/b.oso")) +
+                      Attribute("shaderfilename", Path("sh/c.OSO")));
+  EXPECT_EQ((Paths{Path("sh/a.oso"), Path("sh/b.oso")}), Entries(*tracker, DependencyKind::Shader));
+  EXPECT_EQ((Paths{Path("sh/c.OSO.oso")}), Entries(*tracker, DependencyKind::MissingShader));
+  EXPECT_EQ(Path("sh/a.oso"), Resolved(*tracker, Path("sh/a.oso")));
+
+  auto untracked = Scan(Attribute("shaderfilename", Path("sh/a")), DependencyKind::Texture,
+                        "textures.rib");
+  EXPECT_EQ(Paths{}, Entries(*untracked, DependencyKind::Shader));
+  EXPECT_EQ(Paths{}, Entries(*untracked, DependencyKind::MissingShader));
+}
+
+TEST_F(NestedStreamsTest, ProceduralsAreFoundUnderTheFirstSuffixThatExists) {
+  WriteFile("p/both", "");
+  WriteFile("p/both.so", "");
+  WriteFile("p/win.Dll", "");
+  WriteFile("p/win.exe", "");
+  WriteFile("p/script.LUA", "");
+  // Looked for whatever the kind mask says.
+  auto tracker = Scan(Evaluate("plugin", Path("p/both")) + Evaluate("plugin", Path("p/win")) +
+                          Evaluate("script", Path("p/script")) + Evaluate("plugin", Path("p/gone")),
+                      DependencyKind::Texture);
+  EXPECT_EQ((Paths{Path("p/both"), Path("p/script.LUA"), Path("p/win.Dll")}),
+            Entries(*tracker, DependencyKind::Procedural));
+  EXPECT_EQ((Paths{Path("p/gone")}), Entries(*tracker, DependencyKind::MissingProcedural));
+  EXPECT_EQ(Path("p/win.Dll"), Resolved(*tracker, Path("p/win")));
+  EXPECT_EQ(Path("p/both"), Resolved(*tracker, Path("p/both")));
+}
+
+TEST_F(NestedStreamsTest, ANestedStreamIsReadInPlaceOfItsEvaluate) {
+  WriteTiff("sub/inner.tif");
+  WriteTiff("outer.tif");
+  WriteFile("sub/inner.rib", Attribute("texturename", "${RIBDIR}/inner.tif") +
+                                 "SetAttribute \"unfinished\" \"texturename\" \"string\"");
+  // The SetAttribute after the Evaluate is what ended its parameter list:
+  // it must survive the nested scan.
+  auto tracker = Scan(NestedStream("${RIBDIR}/sub/inner.rib") +
+                      Attribute("texturename", "${RIBDIR}/outer.tif") +
+                      NestedStream(Path("sub/inner.rib")) + NestedStream(Path("gone.rib")));
+  EXPECT_EQ((Paths{Path("outer.tif"), Path("sub/inner.tif")}),
+            Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("sub/inner.rib")}), Entries(*tracker, DependencyKind::Stream));
+  EXPECT_EQ((Paths{Path("gone.rib")}), Entries(*tracker, DependencyKind::MissingStream));
+  EXPECT_EQ(Path("sub/inner.rib"), Resolved(*tracker, Path("sub/inner.rib")));
+}
+
+TEST_F(NestedStreamsTest, PathVariablesApplyInNestedStreams) {
+  WriteTiff("vars/wood.tif");
+  ZpScopedEnv pathVariable("VRX_PATH_NESTTEST", Path("vars").c_str());
+  WriteFile("sub/inner.rib", Attribute("texturename", "${VRX_PATH_NESTTEST}/wood.tif"));
+  auto tracker = Scan(NestedStream(Path("sub/inner.rib")));
+  EXPECT_EQ((Paths{Path("vars/wood.tif")}), Entries(*tracker, DependencyKind::Texture));
+}
+
+TEST_F(NestedStreamsTest, ADirectoryIsRecordedButNotRead) {
+  MakeDirectory("archive.rib");
+  auto tracker = Scan(NestedStream(Path("archive.rib")) + Attribute("texturename", Path("t.tif")));
+  EXPECT_EQ((Paths{Path("archive.rib")}), Entries(*tracker, DependencyKind::Stream));
+  EXPECT_EQ((Paths{Path("t.tif")}), Entries(*tracker, DependencyKind::MissingTexture));
+}
+
+TEST_F(NestedStreamsTest, ASelfNestingStreamIsReadOnce) {
+  WriteTiff("a.tif");
+  auto tracker = Scan(NestedStream("${RIBDIR}/main.rib") + Attribute("texturename", Path("a.tif")) +
+                      NestedStream(Path("main.rib")));
+  EXPECT_EQ((Paths{Path("a.tif")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("main.rib")}), Entries(*tracker, DependencyKind::Stream));
+}
+
+TEST_F(NestedStreamsTest, ATwoStreamCycleEnds) {
+  WriteTiff("a.tif");
+  WriteTiff("b.tif");
+  WriteFile("a.rib", Attribute("texturename", Path("a.tif")) + NestedStream(Path("b.rib")));
+  WriteFile("b.rib", Attribute("texturename", Path("b.tif")) + NestedStream(Path("a.rib")));
+  auto tracker = ScanFile("a.rib");
+  EXPECT_EQ((Paths{Path("a.tif"), Path("b.tif")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("a.rib"), Path("b.rib")}), Entries(*tracker, DependencyKind::Stream));
+}
+
+TEST_F(NestedStreamsTest, DeepNestingIsBounded) {
+  // A chain of distinct streams longer than the bound: s0 names s1, ...
+  const size_t length = DependencyTracker::kMaxNestingDepth + 10;
+  auto streamName = [](size_t i) { return "deep/s" + std::to_string(i) + ".rib"; };
+  auto textureName = [](size_t i) { return "deep/t" + std::to_string(i) + ".tif"; };
+  for (size_t i = 0; i < length; ++i) {
+    WriteFile(streamName(i),
+              Attribute("texturename", Path(textureName(i))) + NestedStream(Path(streamName(i + 1))));
+  }
+  auto tracker = ScanFile(streamName(0));
+  std::set<std::string> missing;
+  for (const std::string& path : Entries(*tracker, DependencyKind::MissingTexture)) {
+    missing.insert(path);
+  }
+  // The outermost stream and the nested levels within the bound are read;
+  // the stream one level further is recorded but not read.
+  const size_t deepest = DependencyTracker::kMaxNestingDepth;
+  EXPECT_EQ(deepest + 1, missing.size());
+  EXPECT_TRUE(missing.count(Path(textureName(deepest))));
+  EXPECT_FALSE(missing.count(Path(textureName(deepest + 1))));
+  uint64_t value;
+  EXPECT_TRUE(tracker->streams.Find(Path(streamName(deepest + 1)).c_str(),
+                                    Path(streamName(deepest + 1)).size() + 1, &value));
+  EXPECT_FALSE(tracker->streams.Find(Path(streamName(deepest + 2)).c_str(),
+                                     Path(streamName(deepest + 2)).size() + 1, &value));
+}

@@ -1,0 +1,118 @@
+#include "package_copy.h"
+
+#include <tiffio.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "dependency_tracker.h"
+#include "file_utils.h"
+#include "packaged_names.h"
+#include "process.h"
+#include "relative_path.h"
+#include "stream_rewrite.h"
+#include "tool_options.h"
+
+namespace {
+
+bool Holds(const ZpHashTable& set, const std::string& key) {
+  uint64_t unused;
+  return set.Find(key.c_str(), uint32_t(key.size() + 1), &unused);
+}
+
+void CopyPlain(const std::string& path, const std::string& destination, bool echo) {
+  if (!ZpCopyFile(path.c_str(), destination.c_str()))
+    std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(), destination.c_str());
+  else if (echo)
+    std::puts(path.c_str());
+}
+
+void ReportUnresolved(const std::string& path) {
+  std::fprintf(stderr, "\n#Unresolved resource: '%s' \n\n", path.c_str());
+}
+
+// Cube-face environments are never rescaled; a file libtiff cannot open
+// is not a texture texmeld could shrink either.
+bool IsRescalableTiff(const std::string& path) {
+  TIFF* tif = TIFFOpen(path.c_str(), "rm");
+  if (!tif) return false;
+  const char* format = nullptr;
+  bool cubeFace = TIFFGetField(tif, TIFFTAG_PIXAR_TEXTUREFORMAT, &format) == 1 && format &&
+                  std::strcmp(format, "CubeFace Environment") == 0;
+  TIFFClose(tif);
+  return !cubeFace;
+}
+
+void CopyRescaled(const std::string& path, const std::string& destination, float scale) {
+  if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
+  if (IsSameFile(path.c_str(), destination.c_str())) {
+    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n", path.c_str(),
+                 destination.c_str());
+    return;
+  }
+  // Only a file that this run's texmeld wrote counts as its success.
+  ZpRemoveFile(destination.c_str());
+  char factor[32];
+  std::snprintf(factor, sizeof factor, "%g", double(scale));
+  ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(), destination.c_str(),
+               static_cast<const char*>(nullptr));
+  if (!ZpFileExists(destination.c_str())) CopyPlain(path, destination, false);
+}
+
+void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& options,
+              const ZpHashTable& producedNames, std::vector<std::string>& nestedStreams) {
+  if (path.find_first_of("/\\") == std::string::npos) return;
+  std::string name = PackagedName(path);
+  std::string destination = options.packageDir + "/" + name;
+  switch (kind) {
+    case Shader:
+    case Procedural:
+      return CopyPlain(path, destination, options.verbose);
+    case Texture:
+      if (Holds(producedNames, name)) return;
+      if (options.scale < 1.0f) return CopyRescaled(path, destination, options.scale);
+      return CopyPlain(path, destination, options.verbose);
+    case Stream:
+      nestedStreams.push_back(path);
+      if (options.verbose) std::puts(path.c_str());
+      return;
+    case MissingTexture:
+      if (Holds(producedNames, SplitRelativePath(options, path))) return;
+      return ReportUnresolved(path);
+    default:
+      return ReportUnresolved(path);
+  }
+}
+
+void RewriteNestedStreams(DependencyTracker& tracker, ToolOptions& options,
+                          const std::vector<std::string>& nestedStreams) {
+  bool verbose = options.verbose;
+  options.verbose = false;
+  for (const std::string& path : nestedStreams) RewriteStream(tracker, path.c_str(), options);
+  options.verbose = verbose;
+}
+
+}  // namespace
+
+void CopyTrackerFiles(DependencyTracker& tracker, ToolOptions& options,
+                      const ZpHashTable& producedNames) {
+  if (options.verbose) std::puts("\n#Copying the following files:\n");
+  const DependencyKind copyOrder[] = {Shader,        Texture,        Stream,        Procedural,
+                                      MissingShader, MissingTexture, MissingStream,
+                                      MissingProcedural};
+  for (DependencyKind kind : copyOrder) {
+    if (!(options.kindMask & kind)) continue;
+    std::vector<std::string> nestedStreams;
+    for (const std::string* path = tracker.First(kind); !path->empty(); path = tracker.Next())
+      CopyPath(kind, *path, options, producedNames, nestedStreams);
+    if (kind == Stream) RewriteNestedStreams(tracker, options, nestedStreams);
+  }
+}
+
+void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& trackers,
+                  const ZpHashTable& producedNames) {
+  NamePackageContents(trackers, options);
+  for (DependencyTracker* tracker : trackers) RewriteStream(*tracker, tracker->Name(), options);
+  for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
+}

@@ -1,0 +1,45 @@
+// Packaged names: the path, relative to the package directory, under which a
+// dependency is copied, and the "${VRXDIR}/<name>" reference to it that a
+// rewritten stream carries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dependency_kind.h"
+#include "hash_table.h"
+
+class DependencyTracker;
+struct ToolOptions;
+
+// Process-wide map from a dependency path (as held in the tracker's tables)
+// to a malloc'ed "${VRXDIR}/<packaged name>". Built before main, destroyed at
+// exit; filled once by NamePackageContents and only read afterwards.
+extern ZpTypedHash<const char> PackagedNameTable;
+
+// The text every packaged reference begins with.
+inline constexpr char kPackageDirPrefix[] = "${VRXDIR}/";
+
+// Gives first-choice names to the paths of one kind of one tracker: a path
+// already in handledPaths keeps the name it has; a path whose relative name is
+// taken goes to clashingPaths; any other path takes its relative name.
+void AssignPackagedNames(DependencyTracker& tracker, DependencyKind kind,
+                         const ToolOptions& options, ZpTypedHash<const char>& candidateNames,
+                         ZpHashTable& handledPaths, std::vector<std::string>& clashingPaths);
+
+// The naming phase of a packaging run: nested streams, textures, shaders and
+// procedurals of every tracker in input order, then the top-level streams
+// that have no name yet, all in one name space; clashing names get "_N"
+// before their extension. Fills PackagedNameTable. With options.verbose,
+// prints the name each top-level stream is written under.
+void NamePackageContents(const std::vector<DependencyTracker*>& trackers,
+                         const ToolOptions& options);
+
+// The packaged name of path without "${VRXDIR}/"; empty when it has none.
+std::string PackagedName(const std::string& path);
+
+// Adds to changedPaths the paths of one kind whose references change in the
+// package: those holding a separator, and those without one that have a
+// packaged name differing from them. With verbose, prints each new one.
+void ListChangedFiles(DependencyKind kind, DependencyTracker& tracker, bool verbose,
+                      ZpHashTable& changedPaths);

@@ -1,0 +1,94 @@
+#include "packaged_names.h"
+
+#include <gtest/gtest.h>
+
+#include "packaging_test_support.h"
+
+namespace {
+
+using PackagedNames = PackagedNamesTest;
+
+void Name(const std::vector<DependencyTracker*>& trackers, TestOptions& options) {
+  NamePackageContents(trackers, *options);
+}
+
+TEST_F(PackagedNames, FirstComeNamesAndNumberedClashes) {
+  TestOptions options({});
+  auto first = EmptyTracker("/scenes/one.rib");
+  for (const char* path : {"/a/wood.tx", "/b/wood.tx", "/c/wood_1.tx", "/y/a.rib", "/t/noext",
+                           "/u/noext", "/tx/lib.oso"})
+    Record(first->textures, path);
+  Record(first->streams, "/x/a.rib");
+  Record(first->shaders, "/sh/lib.oso");
+  auto second = EmptyTracker("/scenes/two.rib");
+  Record(second->textures, "/b/wood.tx");
+  Record(second->textures, "/d/wood.tx");
+  Name({first.get(), second.get()}, options);
+
+  const std::pair<const char*, const char*> expected[] = {
+      {"/a/wood.tx", "wood.tx"},      // bytewise first keeps the name
+      {"/c/wood_1.tx", "wood_1.tx"},  // named before the clashes are renamed
+      {"/b/wood.tx", "wood_2.tx"},    // also in the second tracker: named once
+      {"/d/wood.tx", "wood_3.tx"},
+      {"/x/a.rib", "a.rib"},          // nested streams are named before textures
+      {"/y/a.rib", "a_1.rib"},
+      {"/t/noext", "noext"},
+      {"/u/noext", "noext_1"},
+      {"/tx/lib.oso", "lib.oso"},     // textures before shaders
+      {"/sh/lib.oso", "lib_1.oso"},
+  };
+  for (const auto& [path, name] : expected) EXPECT_EQ(PackagedName(path), name) << path;
+  uint64_t value;
+  ASSERT_TRUE(PackagedNameTable.Find("/b/wood.tx", &value));
+  EXPECT_STREQ(reinterpret_cast<const char*>(value), "${VRXDIR}/wood_2.tx");
+  EXPECT_EQ(PackagedName("/scenes/missing.tx"), "");
+}
+
+TEST_F(PackagedNames, RootsKeepSubdirectoriesAndTheLastDotSplitsTheName) {
+  TestOptions options({"-r", "/r", "-r", "/s"});
+  auto tracker = EmptyTracker("/scenes/one.rib");
+  Record(tracker->textures, "/r/lod.2/tex");
+  Record(tracker->textures, "/s/lod.2/tex");
+  Name({tracker.get()}, options);
+  EXPECT_EQ(PackagedName("/r/lod.2/tex"), "lod.2/tex");
+  EXPECT_EQ(PackagedName("/s/lod.2/tex"), "lod_1.2/tex");
+}
+
+TEST_F(PackagedNames, TopLevelStreamsGetNamesOfTheirOwnAfterTheDependencies) {
+  TestOptions options({"-verbose"});
+  auto first = EmptyTracker("/a/shot.rib");
+  Record(first->streams, "/n/shot.rib");
+  Record(first->streams, "/b/other.rib");
+  auto second = EmptyTracker("/b/shot.rib");
+  auto third = EmptyTracker("/b/other.rib");  // nested by the first: keeps that name
+  testing::internal::CaptureStdout();
+  Name({first.get(), second.get(), third.get()}, options);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\n#Packaging stream '/a/shot.rib' as 'shot_1.rib'\n"
+            "\n#Packaging stream '/b/shot.rib' as 'shot_2.rib'\n"
+            "\n#Packaging stream '/b/other.rib' as 'other.rib'\n");
+  EXPECT_EQ(PackagedName("/n/shot.rib"), "shot.rib");
+}
+
+TEST_F(PackagedNames, ChangedFilesAreThoseWithASeparatorOrANewName) {
+  auto tracker = EmptyTracker("/scenes/one.rib");
+  Record(tracker->outputs, "out.exr");
+  Record(tracker->outputs, "render/out.exr");
+  Record(tracker->textures, "named.tx");
+  Record(tracker->textures, "plain.tx");
+  Record(tracker->textures, "/tex/known.tx");
+  SetPackagedName("named.tx", "named.tx");
+  ZpHashTable changed(32, 0.75f);
+  Record(changed, "/tex/known.tx");
+
+  testing::internal::CaptureStdout();
+  ListChangedFiles(Output, *tracker, true, changed);
+  ListChangedFiles(Texture, *tracker, true, changed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "render/out.exr\nnamed.tx\n");
+  EXPECT_TRUE(Holds(changed, "render/out.exr"));
+  EXPECT_TRUE(Holds(changed, "named.tx"));
+  EXPECT_FALSE(Holds(changed, "out.exr"));
+  EXPECT_FALSE(Holds(changed, "plain.tx"));
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+// The request loop: picks SetAttribute, SetAttributeAtTime and Evaluate out
+// of the token stream and hands every string value of their parameter lists
+// to the classification.
+#include "dependency_tracker.h"
+#include "rib_syntax_error.h"
+
+namespace {
+
+const std::string& StringTokenText(const RibScanner& scanner) { return scanner.stringValue(); }
+
+// Runs action for the value token when it is a string, or for every string
+// of the array it opens; any other value is dropped. A missing "]" ends the
+// array at the end of the stream.
+template <typename Action>
+void ForEachStringValue(DependencyTracker& tracker, uint32_t value, Action action) {
+  if (value == RibToken::String) {
+    action();
+  } else if (value == RibToken::ArrayBegin) {
+    for (uint32_t t = tracker.NextToken(); t != RibToken::ArrayEnd && t != RibToken::End;
+         t = tracker.NextToken()) {
+      if (t == RibToken::String) action();
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t DependencyTracker::NextToken() {
+  if (pendingToken != 0) {
+    uint32_t token = pendingToken;
+    pendingToken = 0;
+    return token;
+  }
+  return static_cast<uint32_t>(currentScanner->NextToken());
+}
+
+uint32_t DependencyTracker::PeekToken() {
+  if (pendingToken == 0) pendingToken = static_cast<uint32_t>(currentScanner->NextToken());
+  return pendingToken;
+}
+
+void DependencyTracker::ScanRequests() {
+  for (;;) {
+    uint32_t token = NextToken();
+    try {
+      switch (token) {
+        case RibToken::End: return;
+        case RibToken::SetAttribute: HandleSetAttribute(); break;
+        case RibToken::SetAttributeAtTime: HandleSetAttributeAtTime(); break;
+        case RibToken::Evaluate: HandleEvaluate(); break;
+        default: break;  // other requests and their arguments
+      }
+    } catch (const RibSyntaxError&) {
+      // The request is dropped; what it recorded so far stays.
+    }
+  }
+}
+
+std::string DependencyTracker::ReadString() {
+  if (NextToken() != RibToken::String) throw RibSyntaxError{RibSyntaxError::kStringExpected};
+  return StringTokenText(*currentScanner);
+}
+
+void DependencyTracker::HandleSetAttribute() {
+  ReadString();  // node handle
+  ParseParameterList(false);
+}
+
+void DependencyTracker::HandleSetAttributeAtTime() {
+  ReadString();  // node handle
+  NextToken();   // time
+  ParseParameterList(false);
+}
+
+void DependencyTracker::HandleEvaluate() { ParseParameterList(true); }
+
+void DependencyTracker::ParseParameterList(bool evaluate) {
+  evaluateMode = evaluate;
+  evaluateFileName.clear();
+  evaluateType.clear();
+  while (PeekToken() == RibToken::String) {
+    std::string parameterName = ReadString();
+    ReadString();  // type declaration
+    NextToken();   // count
+    ForEachStringValue(*this, NextToken(), [&] { HandleParameter(parameterName); });
+  }
+  if (!evaluate || evaluateType.empty()) return;
+  // Without a file name there is nothing to look for: an empty name would
+  // also hide every other entry of its table from the sorted listing.
+  if (evaluateFileName.empty()) return;
+  // Copies, since a nested stream's own parameter lists reuse the members.
+  std::string fileName = evaluateFileName;
+  if (evaluateType == "vrxstream") {
+    AddNestedStream(fileName);
+  } else {
+    AddProcedural(fileName);
+  }
+}
+
+void DependencyTracker::HandleParameter(const std::string& parameterName) {
+  if (evaluateMode && parameterName == "filename") {
+    evaluateFileName = ExpandedTokenText();
+    AddImage(evaluateFileName, true, true);
+  } else if (evaluateMode && parameterName == "type") {
+    evaluateType = StringTokenText(*currentScanner);
+  } else if (parameterName == "shaderfilename") {
+    AddShader(ExpandedTokenText());
+  } else if (parameterName == "imagefilename") {
+    AddImage(ExpandedTokenText(), false, true);
+  } else {
+    AddImage(ExpandedTokenText(), true, true);
+  }
+}
+
+std::string DependencyTracker::ExpandedTokenText() {
+  std::string text = StringTokenText(*currentScanner);
+  const char* path = text.c_str();
+  pathVariables.ResolveInPlace(&path);
+  return path;
+}
+
+void DependencyTracker::ReadImageArgument(bool texture) {
+  AddImage(ReadString(), texture, false);
+}
+
+uint32_t DependencyTracker::ScanStringParameters() {
+  while (PeekToken() == RibToken::String) {
+    NextToken();  // parameter name
+    ForEachStringValue(*this, NextToken(),
+                       [&] { AddImage(StringTokenText(*currentScanner), true, true); });
+  }
+  return PeekToken();
+}
+
+void DependencyTracker::SkipArrays(int n) {
+  for (int i = 0; i < n; ++i) {
+    uint32_t token = NextToken();
+    if (token == RibToken::End) return;
+    if (token != RibToken::ArrayBegin) continue;
+    do {
+      token = NextToken();
+      if (token == RibToken::End) return;
+    } while (token != RibToken::ArrayEnd);
+  }
+}

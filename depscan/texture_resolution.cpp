@@ -1,0 +1,81 @@
+// Texture candidates and output images: only TIFF files on disk count as
+// found textures; missing names count only when they look like textures.
+#include <cstdio>
+#include <cstring>
+
+#include "dependency_tracker.h"
+#include "file_utils.h"
+
+namespace {
+
+constexpr char kUdimMarker[] = "UDIM";
+constexpr int kFirstUdimTile = 1001;
+constexpr int kLastUdimTile = 1999;
+
+bool IsTiffMagic(const unsigned char b[4]) {
+  static const unsigned char kMagics[8][4] = {
+      {0x49, 0x49, 0x2A, 0x00}, {0x49, 0x49, 0x2B, 0x00},  // little-endian
+      {0x4D, 0x4D, 0x00, 0x2A}, {0x4D, 0x4D, 0x00, 0x2B},  // big-endian
+      {0x00, 0x2A, 0x49, 0x49}, {0x00, 0x2B, 0x49, 0x49},  // and reversed
+      {0x2A, 0x00, 0x4D, 0x4D}, {0x2B, 0x00, 0x4D, 0x4D},
+  };
+  for (const auto& magic : kMagics) {
+    if (memcmp(b, magic, 4) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool HasTextureExtension(const std::string& value) {
+  static const char* const kExtensions[] = {"zpt", "tif", "tiff", "exr", "jpg", "jpeg", "png"};
+  size_t dot = value.rfind('.');
+  if (dot == std::string::npos) return false;
+  const char* extension = value.c_str() + dot + 1;
+  for (const char* candidate : kExtensions) {
+    if (strcmp(extension, candidate) == 0) return true;
+  }
+  return false;
+}
+
+bool IsTiffFile(const char* path) {
+  FILE* file = fopen(path, "rb");
+  if (!file) return false;
+  unsigned char header[4];
+  bool complete = fread(header, 1, sizeof header, file) == sizeof header;
+  fclose(file);
+  return complete && IsTiffMagic(header);
+}
+
+void DependencyTracker::AddImage(const std::string& value, bool texture, bool requireTiff) {
+  if (value.empty()) return;
+  if (!(texture ? trackTextures : trackOutputs)) return;
+  // An image this stream writes is not a texture it needs.
+  if (Contains(outputs, value)) return;
+  if (!texture) {
+    Enter(outputs, value);
+    return;
+  }
+  if (ZpFileExists(value.c_str())) {
+    AddFoundTexture(value, value, requireTiff);
+    return;
+  }
+  size_t marker = value.find(kUdimMarker);
+  if (marker != std::string::npos) {
+    std::string tile = value;
+    for (int n = kFirstUdimTile; n <= kLastUdimTile; ++n) {
+      tile.replace(marker, 4, std::to_string(n));
+      if (ZpFileExists(tile.c_str())) AddFoundTexture(tile, value, requireTiff);
+    }
+    return;  // a UDIM pattern is never reported missing
+  }
+  if (HasTextureExtension(value) || !requireTiff) Enter(missingTextures, value);
+}
+
+void DependencyTracker::AddFoundTexture(const std::string& path, const std::string& value,
+                                        bool requireTiff) {
+  if (Contains(textures, path)) return;
+  if (requireTiff && !IsTiffFile(path.c_str())) return;
+  Enter(textures, path);
+  SetResolvedName(value, path);
+}

@@ -1,0 +1,391 @@
+#!/usr/bin/env python3
+"""End-to-end packaging cases: python3 packaging_e2e.py TRACWELL [--case NAME]...
+
+The stand-in programs vornex and texmeld are found through ZP_STANDIN_PATH, a
+PATH-style list of the folders that hold them.
+"""
+
+import ctypes
+import gzip
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from harness import PROCEDURAL, SHADER, TIFF_LE, Case, Directory, Gzip, main
+
+STANDIN_PATH = os.environ.get("ZP_STANDIN_PATH", "")
+SYSTEM_PATH = os.environ.get("PATH", "/usr/bin:/bin")
+BINARY = os.path.realpath(sys.argv[1]) if len(sys.argv) > 1 and sys.argv[1] != "--list" else ""
+
+
+def with_standins(**extra):
+    return dict({"PATH": STANDIN_PATH + ":" + SYSTEM_PATH}, **extra)
+
+
+# Real TIFF files, written with libtiff itself.
+_tiff = ctypes.CDLL("libtiff.so.6")
+_tiff.TIFFOpen.restype = ctypes.c_void_p
+_tiff.TIFFOpen.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+_tiff.TIFFClose.argtypes = [ctypes.c_void_p]
+_tiff.TIFFWriteScanline.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_uint32,
+                                    ctypes.c_uint16]
+_tiff.TIFFGetField.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p]
+TAG_WIDTH, TAG_LENGTH, TAG_BITS, TAG_PHOTOMETRIC, TAG_SAMPLES = 256, 257, 258, 262, 277
+TAG_TEXTURE_FORMAT = 33302
+
+
+def tiff(width, height, texture_format=None):
+    """The bytes of a grey 8-bit TIFF, with the texture-format tag when given."""
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "t.tif")
+        handle = ctypes.c_void_p(_tiff.TIFFOpen(path.encode(), b"w"))
+        for tag, value in [(TAG_WIDTH, width), (TAG_LENGTH, height), (TAG_BITS, 8),
+                           (TAG_SAMPLES, 1), (TAG_PHOTOMETRIC, 1)]:
+            _tiff.TIFFSetField(handle, ctypes.c_uint32(tag), ctypes.c_int(value))
+        if texture_format:
+            _tiff.TIFFSetField(handle, ctypes.c_uint32(TAG_TEXTURE_FORMAT),
+                               ctypes.c_char_p(texture_format.encode()))
+        for row in range(height):
+            _tiff.TIFFWriteScanline(handle, b"\x80" * width, row, 0)
+        _tiff.TIFFClose(handle)
+        with open(path, "rb") as f:
+            return f.read()
+
+
+def tiff_width(path):
+    handle = _tiff.TIFFOpen(path.encode(), b"r")
+    if not handle:
+        return 0
+    width = ctypes.c_uint32(0)
+    _tiff.TIFFGetField(ctypes.c_void_p(handle), TAG_WIDTH, ctypes.byref(width))
+    _tiff.TIFFClose(ctypes.c_void_p(handle))
+    return width.value
+
+
+# Stream lines in the form the vornex stand-in writes back: one request per
+# line, tokens apart by one blank.
+def texture(path, handle="tex"):
+    return 'SetAttribute "%s" "texturename" "string" 1 "%s"\n' % (handle, path)
+
+
+def shader(path):
+    return 'SetAttribute "mat" "shaderfilename" "string" 1 "%s"\n' % path
+
+
+def output(path):
+    return 'SetAttribute "cam" "imagefilename" "string" 1 "%s"\n' % path
+
+
+def evaluate(kind, path):
+    return 'Evaluate "type" "string" 1 "%s" "filename" "string" 1 "%s"\n' % (kind, path)
+
+
+def read(tmp, relative):
+    with open(os.path.join(tmp, relative), "rb") as f:
+        return f.read()
+
+
+def listing(tmp, stream):
+    """The (kind prefix, path) pairs of tracwell's listing of one stream."""
+    result = subprocess.run([BINARY, stream], cwd=tmp, env=with_standins(), capture_output=True)
+    pairs = set()
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        if line and not line.startswith("["):
+            kind, path = line.split(" ", 1)
+            pairs.add((kind, path))
+    return pairs
+
+
+# The fixture shot: two input streams. shot.rib has three textures that share
+# a name, UDIM tiles, a nested stream, a procedural, missing resources of every
+# kind, and reads two images that shadow.rib renders: occlusion.tif, found on
+# disk from an earlier render, and shadow.tif, not rendered yet.
+SHOT = (
+    shader("{T}/src/shaders/plastic")
+    + shader("{T}/src/shaders/gone")
+    + texture("{T}/src/a/wood.tif")
+    + texture("{T}/src/b/wood.tif")
+    + texture("{T}/src/c/wood.tif")
+    + texture("{T}/src/tex/skin.UDIM.tif")
+    + texture("{T}/src/tex/lost.png")
+    + texture("{T}/src/maps/occlusion.tif")
+    + texture("{T}/src/render/shadow.tif")
+    + output("{T}/src/render/beauty.exr")
+    + evaluate("vrxstream", "{T}/src/nested/part.rib")
+    + evaluate("vrxstream", "{T}/src/absent.rib")
+    + evaluate("dynamiclib", "{T}/src/procs/fur")
+    + evaluate("dynamiclib", "{T}/src/procs/hair")
+)
+SHADOW = output("{T}/src/render/shadow.tif") + output("{T}/src/render/occlusion.tif")
+PART = texture("{T}/src/tex/inner.tif") + shader("{T}/src/shaders/plastic")
+SHOT_FILES = {
+    "src/shaders/plastic.oso": SHADER,
+    "src/a/wood.tif": TIFF_LE + b"a",
+    "src/b/wood.tif": TIFF_LE + b"b",
+    "src/c/wood.tif": TIFF_LE + b"c",
+    "src/tex/skin.1001.tif": TIFF_LE + b"1001",
+    "src/tex/skin.1002.tif": TIFF_LE + b"1002",
+    "src/tex/inner.tif": TIFF_LE,
+    "src/maps/occlusion.tif": TIFF_LE,
+    "src/procs/fur.so": PROCEDURAL,
+}
+# Where each found dependency lands in the package; None: rendered by another
+# stream of the package, so not copied.
+PACKAGED = {
+    "{T}/src/shaders/plastic.oso": "plastic.oso",
+    "{T}/src/a/wood.tif": "wood.tif",
+    "{T}/src/b/wood.tif": "wood_1.tif",
+    "{T}/src/c/wood.tif": "wood_2.tif",
+    "{T}/src/tex/skin.1001.tif": "skin.1001.tif",
+    "{T}/src/tex/skin.1002.tif": "skin.1002.tif",
+    "{T}/src/tex/inner.tif": "inner.tif",
+    "{T}/src/nested/part.rib": "part.rib",
+    "{T}/src/procs/fur.so": "fur.so",
+    "{T}/src/maps/occlusion.tif": None,
+}
+SHOT_UNRESOLVED = "".join("\n#Unresolved resource: '%s' \n\n" % p for p in [
+    "{T}/src/shaders/gone.oso", "{T}/src/tex/lost.png", "{T}/src/absent.rib",
+    "{T}/src/procs/hair"])
+
+
+def shot_files(encode):
+    files = dict(SHOT_FILES)
+    files.update({"src/shot.rib": encode(SHOT), "src/shadow.rib": encode(SHADOW),
+                  "src/nested/part.rib": encode(PART)})
+    return files
+
+
+def round_trip(streams, binary=False):
+    """After the run: moves the package away and checks that tracwell finds,
+    inside it, every dependency that it found for the original streams, under
+    its packaged name, and nothing newly missing but the rendered images."""
+    def check(tmp):
+        originals = {s: listing(tmp, os.path.join(tmp, "src", s)) for s in streams}
+        moved = os.path.join(tmp, "moved")
+        os.makedirs(moved)
+        shutil.move(os.path.join(tmp, "pkg"), moved)
+        package = os.path.join(moved, "pkg")
+        failures = []
+        for stream in streams:
+            packaged_stream = os.path.join(package, stream)
+            if binary and read(tmp, packaged_stream)[:2] != b"\x1f\x8b":
+                failures.append("%s is not gzip-compressed" % stream)
+            expected = set()
+            for kind, path in originals[stream]:
+                if kind == "o":
+                    continue
+                if kind == "!":
+                    expected.add((kind, path))
+                    continue
+                name = PACKAGED[path.replace(tmp, "{T}")]
+                expected.add(("!", package + "/" + os.path.basename(path)) if name is None
+                             else (kind, package + "/" + name))
+            found = {pair for pair in listing(tmp, packaged_stream) if pair[0] != "o"}
+            if found != expected:
+                failures.append("%s in the moved package:\n  missing %s\n  unexpected %s" % (
+                    stream, sorted(expected - found), sorted(found - expected)))
+        return failures
+    return check
+
+
+def plain(text):
+    return text
+
+
+CASES = [
+    Case("package_round_trip_ascii", files=shot_files(plain), env=with_standins(),
+         args=["-package", "pkg", "{T}/src/shot.rib", "{T}/src/shadow.rib"],
+         stderr=SHOT_UNRESOLVED, check=round_trip(["shot.rib", "shadow.rib"])),
+    Case("package_round_trip_gzip", files=shot_files(Gzip), env=with_standins(),
+         args=["-package", "pkg", "{T}/src/shot.rib", "{T}/src/shadow.rib"],
+         stderr=SHOT_UNRESOLVED, check=round_trip(["shot.rib", "shadow.rib"])),
+    Case("package_round_trip_binary", files=shot_files(plain), env=with_standins(),
+         args=["-binary", "-package", "pkg", "{T}/src/shot.rib", "{T}/src/shadow.rib"],
+         stderr=SHOT_UNRESOLVED, check=round_trip(["shot.rib", "shadow.rib"], binary=True)),
+]
+
+
+def files_are(expected):
+    """A check that the package files hold exactly these bytes ("{T}" substituted)."""
+    def check(tmp):
+        failures = []
+        for relative, content in expected.items():
+            want = content.replace("{T}", tmp).encode() if isinstance(content, str) else content
+            path = os.path.join(tmp, relative)
+            got = read(tmp, path) if os.path.exists(path) else None
+            if got != want:
+                failures.append("%s holds %r, expected %r" % (relative, got, want))
+        return failures
+    return check
+
+
+# Two inputs with one file name, and an input named like a nested stream of
+# another: each gets a name of its own. The verbose notes in their exact form.
+CLASH_FILES = {
+    "a/shot.rib": texture("{T}/a/wood.tif") + evaluate("vrxstream", "{T}/n/part.rib"),
+    "b/shot.rib": texture("{T}/b/wood.tif"),
+    "c/part.rib": texture("{T}/c/leaf.tif"),
+    "n/part.rib": texture("{T}/n/moss.tif"),
+    "a/wood.tif": TIFF_LE + b"a",
+    "b/wood.tif": TIFF_LE + b"b",
+    "c/leaf.tif": TIFF_LE + b"c",
+    "n/moss.tif": TIFF_LE + b"n",
+}
+CHANGING = "\n#Changing path or name for:\n\n"
+COPYING = "\n#Copying the following files:\n\n"
+CASES += [
+    Case("package_top_level_streams_get_names_of_their_own", files=CLASH_FILES,
+         env=with_standins(),
+         args=["-verbose", "-package", "pkg", "{T}/a/shot.rib", "{T}/b/shot.rib",
+               "{T}/c/part.rib"],
+         stdout="\n#Packaging stream '{T}/a/shot.rib' as 'shot.rib'\n"
+                "\n#Packaging stream '{T}/b/shot.rib' as 'shot_1.rib'\n"
+                "\n#Packaging stream '{T}/c/part.rib' as 'part_1.rib'\n"
+                + CHANGING + "{T}/a/wood.tif\n{T}/n/moss.tif\n{T}/n/part.rib\n"
+                + CHANGING + "{T}/b/wood.tif\n"
+                + CHANGING + "{T}/c/leaf.tif\n"
+                + COPYING + "{T}/a/wood.tif\n{T}/n/moss.tif\n{T}/n/part.rib\n"
+                + COPYING + "{T}/b/wood.tif\n"
+                + COPYING + "{T}/c/leaf.tif\n",
+         check=files_are({
+             "pkg/shot.rib": texture("${VRXDIR}/wood.tif")
+             + evaluate("vrxstream", "${VRXDIR}/part.rib"),
+             "pkg/shot_1.rib": texture("${VRXDIR}/wood_1.tif"),
+             "pkg/part.rib": texture("${VRXDIR}/moss.tif"),
+             "pkg/part_1.rib": texture("${VRXDIR}/leaf.tif"),
+             "pkg/wood.tif": TIFF_LE + b"a",
+             "pkg/wood_1.tif": TIFF_LE + b"b",
+             "pkg/moss.tif": TIFF_LE + b"n",
+             "pkg/leaf.tif": TIFF_LE + b"c",
+         })),
+]
+
+# Names below -r roots keep their sub-directories, which must exist in the
+# package: none is created.
+CASES += [
+    Case("package_with_root_keeps_sub_directories",
+         files={"src/shot.rib": texture("{T}/src/a/wood.tif") + texture("{T}/src/b/wood.tif"),
+                "src/a/wood.tif": TIFF_LE + b"a", "src/b/wood.tif": TIFF_LE + b"b",
+                "pkg/a": Directory()},
+         env=with_standins(), args=["-r", "{T}/src", "-package", "pkg", "{T}/src/shot.rib"],
+         stderr="\n#Could not copy '{T}/src/b/wood.tif' as 'pkg/b/wood.tif'\n\n",
+         check=files_are({
+             "pkg/shot.rib": texture("${VRXDIR}/a/wood.tif") + texture("${VRXDIR}/b/wood.tif"),
+             "pkg/a/wood.tif": TIFF_LE + b"a",
+         })),
+]
+
+# Texture rescaling through texmeld.
+PLAIN_TIFF = tiff(8, 8)
+CUBE_TIFF = tiff(8, 8, "CubeFace Environment")
+SCALE_FILES = {
+    "src/shot.rib": texture("{T}/src/plain.tif") + texture("{T}/src/cube.tif")
+    + texture("{T}/src/magic_only.tif"),
+    "src/plain.tif": PLAIN_TIFF,
+    "src/cube.tif": CUBE_TIFF,
+    "src/magic_only.tif": TIFF_LE,
+}
+
+
+def scaled(tmp):
+    failures = []
+    with open(os.path.join(tmp, "texmeld.log")) as f:
+        calls = f.read()
+    want = "-nomipmap\n-scale\n0.5\n%s/src/plain.tif\npkg/plain.tif\n--\n" % tmp
+    if calls != want:
+        failures.append("texmeld ran as %r, expected %r" % (calls, want))
+    if tiff_width(os.path.join(tmp, "pkg/plain.tif")) != 4:
+        failures.append("pkg/plain.tif was not shrunk to half its width")
+    return failures + files_are({"pkg/cube.tif": CUBE_TIFF, "pkg/magic_only.tif": TIFF_LE})(tmp)
+
+
+CASES += [
+    Case("package_scale_shrinks_plain_tiffs_only", files=SCALE_FILES,
+         env=with_standins(TEXMELD_LOG="{T}/texmeld.log"),
+         args=["-verbose", "-scale", "0.5", "-package", "pkg", "{T}/src/shot.rib"],
+         stdout="\n#Packaging stream '{T}/src/shot.rib' as 'shot.rib'\n" + CHANGING
+         + "{T}/src/cube.tif\n{T}/src/magic_only.tif\n{T}/src/plain.tif\n" + COPYING,
+         check=scaled),
+    # Only a file written by this run's texmeld counts: a failed texmeld
+    # leaves the texture copied at full size, not an old result.
+    Case("package_failed_texmeld_copies_the_texture",
+         files=dict(SCALE_FILES, **{"pkg/plain.tif": b"from an earlier run"}),
+         env=with_standins(TEXMELD_FAIL="1"),
+         args=["-scale", "0.5", "-package", "pkg", "{T}/src/shot.rib"],
+         stderr="texmeld: failing as asked\n",
+         check=files_are({"pkg/plain.tif": PLAIN_TIFF})),
+]
+
+# Packaging into the folder the files come from destroys nothing.
+SAME_FOLDER = {"pkg/shot.rib": texture("{T}/pkg/wood.tif"), "pkg/wood.tif": PLAIN_TIFF}
+CASES += [
+    Case("package_into_the_source_folder_keeps_the_sources", files=SAME_FOLDER,
+         env=with_standins(), args=["-scale", "0.5", "-package", "{T}/pkg", "{T}/pkg/shot.rib"],
+         stderr="\n#Not writing '{T}/pkg/shot.rib' as '{T}/pkg/shot.rib': they are the same "
+                "file\n\n"
+                "\n#Not writing '{T}/pkg/wood.tif' as '{T}/pkg/wood.tif': they are the same "
+                "file\n\n",
+         check=files_are(SAME_FOLDER)),
+]
+
+# File names holding blanks, quotes, "$(...)" and backquotes reach texmeld and
+# the binary writing command as they are, and run nothing.
+ODD = 'we ird "q" $(touch pwned) `touch pwned2`.tif'
+ODD_STREAM = "sh\"o't $(touch pwned3).rib"
+
+
+def nothing_ran(tmp):
+    failures = ["%s was executed" % p for p in ("pwned", "pwned2", "pwned3")
+                if os.path.exists(os.path.join(tmp, p))]
+    if tiff_width(os.path.join(tmp, "pkg", ODD)) != 4:
+        failures.append("the odd texture was not shrunk into its own name")
+    packaged = os.path.join(tmp, "pkg", ODD_STREAM)
+    if read(tmp, packaged)[:2] != b"\x1f\x8b":
+        failures.append("the odd stream was not written in binary form")
+    elif ("t", os.path.join(tmp, "pkg", ODD)) not in listing(tmp, packaged):
+        failures.append("the packaged stream does not find its texture")
+    return failures
+
+
+CASES += [
+    Case("package_odd_file_names_run_nothing",
+         files={"src/" + ODD_STREAM: texture("{T}/src/" + ODD.replace('"', '\\"')),
+                "src/" + ODD: PLAIN_TIFF},
+         env=with_standins(),
+         args=["-binary", "-scale", "0.5", "-package", "pkg", "{T}/src/" + ODD_STREAM],
+         check=nothing_ran),
+]
+
+
+# -order in a listing run: producers before consumers, one level per pass.
+def producer(name, reads, writes):
+    return ("%s.rib" % name,
+            "".join(texture("{T}/maps/%s.tif" % r) for r in reads)
+            + "".join(output("{T}/render/%s.%s" % (w, "tif" if w != "final" else "exr"))
+                      for w in writes))
+
+
+def order_files(*streams):
+    return dict(producer(*s) for s in streams)
+
+
+CHAIN = order_files(("one", [], ["a"]), ("two", ["a"], ["b"]), ("three", ["b"], ["final"]))
+CASES += [
+    Case("order_chain_in_input_order", files=CHAIN,
+         args=["-order", "one.rib", "two.rib", "three.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    Case("order_chain_reversed", files=CHAIN, args=["-order", "three.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    Case("order_one_level_per_pass",
+         files=order_files(("W", [], ["w"]), ("X", ["w"], ["x"]), ("Y", ["x"], ["final"]),
+                           ("Z", ["w"], ["z"]), ("idle", ["x"], [])),
+         args=["-order", "X.rib", "Y.rib", "Z.rib", "W.rib", "idle.rib"],
+         stdout="W.rib\nX.rib\nZ.rib\nY.rib\n"),
+    Case("order_cycle_is_broken", files=order_files(("A", ["b"], ["a"]), ("B", ["a"], ["b"])),
+         args=["-order", "A.rib", "B.rib"], stdout="B.rib\nA.rib\n"),
+]
+
+if __name__ == "__main__":
+    sys.exit(main(CASES, sys.argv))
