@@ -12,7 +12,10 @@
 #include "env_strings.h"
 #include "hash_table.h"
 #include "input_collection.h"
+#include "package_copy.h"
+#include "packaged_names.h"
 #include "rib_source.h"
+#include "stream_order.h"
 #include "tool_options.h"
 #include "version.h"
 
@@ -86,13 +89,31 @@ int ReadInputs(int argc, char** argv, const ToolOptions& options, ZpHashTable& s
   return 0;
 }
 
-void PrintListings(const TrackerList& trackers, const ToolOptions& options) {
+void PrintListing(DependencyTracker& tracker, const ToolOptions& options) {
   static const DependencyKind kConflictKinds[] = {
       DependencyKind::Shader, DependencyKind::Texture, DependencyKind::Stream,
       DependencyKind::Procedural};
+  PrintTrackerListing(tracker, options.kindMask);
+  for (DependencyKind kind : kConflictKinds) ReportConflicts(tracker, kind, options);
+}
+
+// The output phase: per stream its listing and conflict groups, or, for a
+// package or the stream order, the linked stream nodes in their place.
+void WriteOutput(const TrackerList& trackers, ToolOptions& options,
+                 std::vector<StreamNode*>& streamNodes, ZpHashTable& producedNames) {
+  bool useNodes = options.package || options.order;
   for (DependencyTracker* tracker : trackers) {
-    PrintTrackerListing(*tracker, options.kindMask);
-    for (DependencyKind kind : kConflictKinds) ReportConflicts(*tracker, kind, options);
+    if (useNodes) {
+      streamNodes.push_back(new StreamNode(tracker, options));
+    } else {
+      PrintListing(*tracker, options);
+    }
+  }
+  if (useNodes) LinkAllStreamNodes(streamNodes, producedNames);
+  if (options.package) {
+    BuildPackage(options, trackers, producedNames);
+  } else if (options.order) {
+    PrintStreamOrder(streamNodes);
   }
 }
 
@@ -122,12 +143,16 @@ int RunTracwell(int argc, char** argv) {
   }
   if (options.package && !PreparePackageDirectory(options)) return 1;
 
+  PackagedNameTable.ownsValues = true;
+
   ZpHashTable seenInputs(32, 0.75f);
+  ZpHashTable producedNames(32, 0.75f);
   TrackerList trackers;
+  std::vector<StreamNode*> streamNodes;
   int status = ReadInputs(argc, argv, options, seenInputs, trackers);
-  if (status == 0 && !options.package) PrintListings(trackers, options);
-  // Packaging and the stream order come with the stream nodes.
+  if (status == 0) WriteOutput(trackers, options, streamNodes, producedNames);
 
   for (DependencyTracker* tracker : trackers) delete tracker;
+  for (StreamNode* node : streamNodes) delete node;
   return FinishOutput(status);
 }

@@ -297,6 +297,30 @@ CASES += [
          + "[t] {T}/r/wood.tif\nt {T}/s/wood.tif\n"),
 ]
 
+# The stream order: producers of images before the streams that read them.
+
+
+def output(path):
+    return 'SetAttribute "cam" "imagefilename" "string" 1 "%s"\n' % path
+
+
+ORDER_FILES = {
+    "one.rib": output("{T}/render/a.tif"),
+    # Reads a.tif where it is not yet: matched by relative name all the same.
+    "two.rib": texture("{T}/maps/a.tif") + output("{T}/render/b.tif"),
+    "three.rib": texture("{T}/maps/b.tif") + output("{T}/render/c.exr"),
+    "reader.rib": texture("{T}/maps/c.exr"),  # produces nothing: never printed
+    "x.rib": texture("{T}/maps/y.tif") + output("{T}/render/x.tif"),
+    "y.rib": texture("{T}/maps/x.tif") + output("{T}/render/y.tif"),
+}
+CASES += [
+    Case("order_in_place_of_the_listing", files=ORDER_FILES,
+         args=["-order", "three.rib", "reader.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    Case("order_breaks_a_cycle", files=ORDER_FILES, args=["-order", "x.rib", "y.rib"],
+         stdout="y.rib\nx.rib\n"),
+]
+
 # Packaging runs that stop before anything is read.
 
 
