@@ -1,0 +1,25 @@
+// Turns the input words of the command line into scanned streams.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class DependencyTracker;
+class ZpHashTable;
+struct ToolOptions;
+
+// The trackers of a run, one per input stream, in the order the streams were
+// opened; owned by the caller.
+using TrackerList = std::vector<DependencyTracker*>;
+
+// Takes one input path, unless seenInputs already holds it (byte for byte):
+// a stream file gets a tracker, appended to trackers and scanned at once; an
+// unreadable file is reported on standard error and skipped; a directory,
+// when allowDirectory is set, contributes the ".rib" entries directly inside
+// it, in directory-reading order.
+void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions& options,
+              const char* path, bool allowDirectory);
+
+// Directory-walk callback: appends fullPath to the std::vector<std::string>
+// behind user when it ends in ".rib".
+void CollectRibEntry(const char* fullPath, const char* name, void* user);

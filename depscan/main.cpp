@@ -1,0 +1,3 @@
+#include "program_flow.h"
+
+int main(int argc, char** argv) { return RunTracwell(argc, argv); }

@@ -1,0 +1,16 @@
+// The whole run of tracwell, from start-up to clean-up; main only calls it.
+#pragma once
+
+#include <cstdarg>
+
+// The usage text printed for "-h" and "--help", 36 lines.
+extern const char kTracwellUsage[];
+
+// Runs tracwell on the argument vector and returns its exit status: 0 after a
+// normal run (also when inputs were unreadable or streams had errors), 1 when
+// the package directory can neither be found nor made, or when standard
+// input would have to be packaged.
+int RunTracwell(int argc, char** argv);
+
+// Given to libtiff for errors and warnings: libtiff never prints.
+void SilentTiffHandler(const char* module, const char* format, va_list arguments);

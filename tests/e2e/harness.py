@@ -1,0 +1,221 @@
+"""End-to-end harness for tracwell.
+
+Each case gets a fresh temporary directory, writes its fixture tree there, runs
+the real binary with the case's arguments, environment and standard input, in
+that directory, and compares the whole standard output, the whole standard
+error and the exit status with the expected values. "{T}" in arguments, file
+contents, environment values and expectations stands for the directory. A
+failing case keeps its directory and names it.
+"""
+
+import difflib
+import gzip
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# Fixture values other than text (str) and raw bytes.
+
+
+class Gzip:
+    """A file holding the gzip compression of a text."""
+
+    def __init__(self, text):
+        self.text = text
+
+
+class Directory:
+    """An empty directory (files inside it are separate entries)."""
+
+
+class Symlink:
+    def __init__(self, target):
+        self.target = target
+
+
+class Pattern:
+    """An expectation that the whole text must match as a regular expression."""
+
+    def __init__(self, regex):
+        self.regex = regex
+
+
+# Four bytes of TIFF magic and the offset of the first directory; the scanner
+# looks at the magic only.
+TIFF_LE = b"II*\x00\x08\x00\x00\x00"
+TIFF_BE = b"MM\x00*\x00\x00\x00\x08"
+BIGTIFF_LE = b"II+\x00\x08\x00\x00\x00"
+SHADER = "OpenShadingLanguage 1.00\nshader plastic\n"
+PROCEDURAL = b"\x7fELF not really a library"
+
+
+class Case:
+    def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
+                 status=0, interact=None, check=None, stdout_to=None):
+        self.name = name
+        self.files = files or {}
+        self.args = list(args)
+        self.stdin = stdin
+        self.env = env or {}
+        self.stdout = stdout
+        self.stderr = stderr
+        self.status = status
+        # interact(process, tempdir): drives a running process instead of
+        # feeding stdin at once; returns nothing.
+        self.interact = interact
+        # check(tempdir) -> list of failure texts, for effects on the tree.
+        self.check = check
+        # A file that receives standard output instead of the harness.
+        self.stdout_to = stdout_to
+
+
+def substitute(value, tmp):
+    if isinstance(value, str):
+        return value.replace("{T}", tmp)
+    if isinstance(value, bytes):
+        return value.replace(b"{T}", tmp.encode())
+    return value
+
+
+def write_tree(files, tmp):
+    for relative, content in files.items():
+        path = os.path.join(tmp, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if isinstance(content, Directory):
+            os.makedirs(path, exist_ok=True)
+        elif isinstance(content, Symlink):
+            os.symlink(substitute(content.target, tmp), path)
+        elif isinstance(content, Gzip):
+            with open(path, "wb") as f:
+                f.write(gzip.compress(substitute(content.text, tmp).encode()))
+        else:
+            data = substitute(content, tmp)
+            with open(path, "wb") as f:
+                f.write(data.encode() if isinstance(data, str) else data)
+
+
+def no_core_files():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
+def stdin_bytes(stdin, tmp):
+    if isinstance(stdin, Gzip):
+        return gzip.compress(substitute(stdin.text, tmp).encode())
+    data = substitute(stdin, tmp)
+    return data.encode() if isinstance(data, str) else data
+
+
+def base_environment(tmp):
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": tmp, "LC_ALL": "C"}
+    for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+        if name in os.environ:
+            env[name] = os.environ[name]
+    return env
+
+
+def expected_text(expectation, tmp):
+    if callable(expectation):
+        expectation = expectation(tmp)
+    if isinstance(expectation, Pattern):
+        return Pattern(substitute(expectation.regex, re.escape(tmp)))
+    return substitute(expectation, tmp)
+
+
+def compare(label, expected, actual):
+    if isinstance(expected, Pattern):
+        if re.fullmatch(expected.regex, actual, re.DOTALL):
+            return []
+        return ["%s does not match /%s/:\n%s" % (label, expected.regex, actual)]
+    if expected == actual:
+        return []
+    diff = difflib.unified_diff(expected.splitlines(True), actual.splitlines(True),
+                                "expected " + label, "actual " + label)
+    return ["".join(diff)]
+
+
+def run_case(case, binary):
+    tmp = os.path.realpath(tempfile.mkdtemp(prefix="tracwell-e2e-%s-" % case.name))
+    write_tree(case.files, tmp)
+    env = base_environment(tmp)
+    env.update({k: substitute(v, tmp) for k, v in case.env.items()})
+    args = [binary] + [substitute(a, tmp) for a in case.args]
+    sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
+    process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
+                               stdout=sink, stderr=subprocess.PIPE,
+                               preexec_fn=no_core_files)
+    if case.stdout_to:
+        sink.close()
+    try:
+        if case.interact:
+            case.interact(process, tmp)
+        out, err = process.communicate(stdin_bytes(case.stdin, tmp), timeout=60)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        out, err = process.communicate()
+        err += b"\n[harness: killed after 60 s]"
+    failures = []
+    failures += compare("stdout", expected_text(case.stdout, tmp),
+                        (out or b"").decode("utf-8", "replace"))
+    failures += compare("stderr", expected_text(case.stderr, tmp),
+                        err.decode("utf-8", "replace"))
+    if process.returncode != case.status:
+        failures.append("exit status %d, expected %d" % (process.returncode, case.status))
+    if case.check:
+        failures += case.check(tmp)
+    if failures:
+        print("FAIL %s (kept %s)\n  %s" % (case.name, tmp, " ".join(args)))
+        for failure in failures:
+            print(failure)
+        return False
+    shutil.rmtree(tmp)
+    print("ok   %s" % case.name)
+    return True
+
+
+# Helpers for cases that signal the program while it waits on standard input.
+
+
+def wait_until_reading(process):
+    """Waits until the process runs its binary and sleeps (blocked on stdin)."""
+    binary = process.args[0]
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        try:
+            exe = os.readlink("/proc/%d/exe" % process.pid)
+            with open("/proc/%d/stat" % process.pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            exe, state = "", ""
+        if os.path.realpath(exe) == os.path.realpath(binary) and state == "S":
+            return
+        time.sleep(0.01)
+
+
+def send_when_reading(sig):
+    def interact(process, tmp):
+        wait_until_reading(process)
+        process.send_signal(sig)
+    return interact
+
+
+def main(cases, argv):
+    if len(argv) >= 2 and argv[1] == "--list":
+        print("\n".join(c.name for c in cases))
+        return 0
+    if len(argv) < 2:
+        print("usage: %s TRACWELL [--case NAME]... | --list" % argv[0])
+        return 2
+    binary = os.path.realpath(argv[1])
+    wanted = [argv[i + 1] for i in range(2, len(argv) - 1) if argv[i] == "--case"]
+    selected = [c for c in cases if not wanted or c.name in wanted]
+    if wanted and len(selected) != len(set(wanted)):
+        print("unknown case among %s" % wanted)
+        return 2
+    results = [run_case(c, binary) for c in selected]
+    return 0 if all(results) else 1

@@ -1,0 +1,371 @@
+#!/usr/bin/env python3
+"""End-to-end cases for tracwell: python3 tracwell_e2e.py TRACWELL [--case NAME]..."""
+
+import os
+import signal
+import sys
+
+from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Gzip,
+                     Pattern, Symlink, main, send_when_reading)
+
+USAGE = "".join(line + "\n" for line in [
+    "",
+    "Usage: tracwell [options] [<file>1 ... <file>N]",
+    "  -package dir    : produces a self-contained package with all the provided VRX",
+    "                    files and their dependencies.",
+    "  -scale <scale>  : when packaging, scale textures by the specified [0..1] ratio",
+    "                    to save space.",
+    "  -binary         : package VRX files in binary format (default is ASCII).",
+    "                    Binary VRX files are also compressed using gzip",
+    "",
+    "  -shaders        : track shaders",
+    "  -textures       : track textures",
+    "  -procedurals    : track procedurals",
+    "  -all            : track all of the above (default)",
+    "  -outputs        : show output images paths",
+    "  -notfound       : show all resources that couldn't be found",
+    "",
+    "  -v              : output version to console.",
+    "  -h              : output this help.",
+    "",
+    "The default behavior of this tool is to list files required for the proper",
+    "rendering of the specified VRX(s). Each dependency will be prefixed by",
+    "a character indicating its type:",
+    "",
+    "  t  Texture dependency (.tif, .exr, .jpg, ... )",
+    "  s  Shader dependency (.oso file)",
+    "  p  Procedural dependency (library or executable)",
+    "  !  Unresolved dependency (could not find file)",
+    "  o  Output images(s) produced by the VRX file",
+    "  c  Conflicting dependencies. Indicates dependencies that have the same name",
+    "     but different path, those are renamed with the -package option.",
+    "",
+    "Procedural are not executed. If procedurals are to be expanded, use:",
+    "",
+    "          vornex -callprocedurals ...",
+    "",
+    "If no file is specified, tracwell will read from standard input.",
+])
+
+VERSION = ('tracwell version 2.5.20 linux64 (Jul 10 2021, tw-oss) "Glimmerdawn".\n'
+           "Copyright (c) 2021 the tracwell authors.\n")
+
+
+def texture(path, handle="tex"):
+    return 'SetAttribute "%s" "texturename" "string" 1 "%s"\n' % (handle, path)
+
+
+def shader(path):
+    return 'SetAttribute "mat" "shaderfilename" "string" 1 "%s"\n' % path
+
+
+def evaluate(kind, path):
+    return 'Evaluate "type" "string" 1 "%s" "filename" "string" 1 "%s"\n' % (kind, path)
+
+
+def lines(prefix, paths):
+    return "".join("%s %s\n" % (prefix, p) for p in paths)
+
+
+# A shot with every kind of dependency, found and missing, and one nested
+# stream that adds a texture of its own.
+SHOT = (
+    "# a small shot\n"
+    + shader("{T}/shaders/plastic")
+    + shader("{T}/shaders/Metal.oso")
+    + shader("{T}/shaders/gone")
+    + texture("{T}/tex/wood.tif")
+    + 'SetAttributeAtTime "bark" 0.5 "texturename" "string" 1 "{T}/tex/Bark.tif"\n'
+    + 'SetAttribute "grain" "layers" "string" 2 ["{T}/tex/grain.tiff" "{T}/tex/grain.tif"]\n'
+    + texture("{T}/tex/skin.UDIM.tif")
+    + texture("{T}/tex/photo.exr")
+    + texture("{T}/tex/lost.png")
+    + 'SetAttribute "label" "name" "string" 1 "just a label"\n'
+    + 'SetAttribute "cam" "imagefilename" "string" 1 "render/beauty.exr"\n'
+    + evaluate("vrxstream", "{T}/nested.rib")
+    + evaluate("vrxstream", "{T}/absent.rib")
+    + evaluate("dynamiclib", "{T}/procs/fur")
+    + evaluate("dynamiclib", "{T}/procs/hair")
+)
+SHOT_FILES = {
+    "shaders/plastic.oso": SHADER,
+    "shaders/Metal.oso": SHADER,
+    "tex/wood.tif": TIFF_LE,
+    "tex/Bark.tif": TIFF_BE,
+    "tex/grain.tif": TIFF_LE,
+    "tex/grain.tiff": BIGTIFF_LE,
+    "tex/skin.1001.tif": TIFF_LE,
+    "tex/skin.1003.tif": TIFF_BE,
+    "tex/inner.tif": TIFF_LE,
+    "tex/photo.exr": b"v/1\x01 not a tiff",
+    "procs/fur.so": PROCEDURAL,
+    "nested.rib": texture("{T}/tex/inner.tif") + shader("{T}/shaders/plastic"),
+    "shot.rib": SHOT,
+}
+SHOT_LISTING = {
+    "s": lines("s", ["{T}/shaders/Metal.oso", "{T}/shaders/plastic.oso"]),
+    "t": lines("t", ["{T}/tex/Bark.tif", "{T}/tex/grain.tif", "{T}/tex/grain.tiff",
+                     "{T}/tex/inner.tif", "{T}/tex/skin.1001.tif", "{T}/tex/skin.1003.tif",
+                     "{T}/tex/wood.tif"]),
+    "o": lines("o", ["{T}/render/beauty.exr"]),
+    "a": lines("a", ["{T}/nested.rib"]),
+    "p": lines("p", ["{T}/procs/fur.so"]),
+    "!s": lines("!", ["{T}/shaders/gone.oso"]),
+    "!t": lines("!", ["{T}/tex/lost.png"]),
+    "!a": lines("!", ["{T}/absent.rib"]),
+    "!p": lines("!", ["{T}/procs/hair"]),
+}
+KIND_ORDER = ["s", "t", "o", "a", "p", "!s", "!t", "!a", "!p"]
+
+
+def shot_listing(groups):
+    return "".join(SHOT_LISTING[g] for g in KIND_ORDER if g in groups)
+
+
+ALL_GROUPS = set(KIND_ORDER)
+KIND_OPTIONS = [
+    ("all", ["-all"], ALL_GROUPS),
+    ("shaders", ["-shaders"], {"s", "!s"}),
+    ("textures", ["-textures"], {"t", "!t"}),
+    ("output", ["-output"], {"o"}),
+    ("outputs", ["-outputs"], {"o"}),
+    ("procedural", ["-procedural"], {"p", "!p"}),
+    ("procedurals", ["-procedurals"], {"p", "!p"}),
+    ("notfound", ["-notfound"], {"!s", "!t", "!a", "!p"}),
+    ("unresolved", ["-unresolved"], {"!t"}),
+    ("shaders_textures", ["-shaders", "-textures"], {"s", "t", "!s", "!t"}),
+    ("textures_output", ["-textures", "-output"], {"t", "o", "!t"}),
+    ("all_wins", ["-shaders", "-all", "-output"], ALL_GROUPS),
+    ("listing_neutral_words", ["-verbose", "-conflicts", "-noopenshaders", "-binary",
+                               "-scale", "0.5", "-r", "{T}/tex"], ALL_GROUPS),
+]
+
+CASES = [
+    Case("listing_kind_order_and_bytewise_sort", files=SHOT_FILES, args=["shot.rib"],
+         stdout=shot_listing(ALL_GROUPS)),
+    Case("listing_gzip_stream", args=["shot.rib.gz"],
+         files=dict(SHOT_FILES, **{"shot.rib.gz": Gzip(SHOT)}),
+         stdout=shot_listing(ALL_GROUPS)),
+] + [
+    Case("kind_option_" + name, files=SHOT_FILES, args=words + ["shot.rib"],
+         stdout=shot_listing(groups))
+    for name, words, groups in KIND_OPTIONS
+]
+
+# Help and version.
+ONE = {"one.rib": texture("{T}/wood.tif"), "wood.tif": TIFF_LE}
+CASES += [
+    Case("help", args=["-h"], stdout=USAGE),
+    Case("help_long_before_version", args=["--help", "-v"], stdout=USAGE),
+    Case("help_reads_nothing", files=ONE, args=["-shaders", "-h", "one.rib", "missing.rib"],
+         stdout=USAGE),
+    Case("version_before_help", args=["-v", "-h", "one.rib"], files=ONE, stderr=VERSION),
+    Case("version_long", args=["--version"], stderr=VERSION),
+    Case("help_after_first_input_is_a_path", files=ONE, args=["one.rib", "-h"],
+         stdout="t {T}/wood.tif\n",
+         stderr="tracwell: cannot open input file '-h' "
+                "(system error: No such file or directory)\n"),
+]
+
+# Option values.
+SCALE_MESSAGE = "kestrow: '-scale' needs a float value between 0 and 1\n"
+CASES += [
+    Case("scale_out_of_range_is_not_an_input", files=ONE, args=["-scale", "2", "one.rib"],
+         stdout="t {T}/wood.tif\n", stderr=SCALE_MESSAGE),
+    Case("scale_trailing_letters_accepted", files=ONE, args=["-scale", "0.5x", "one.rib"],
+         stdout="t {T}/wood.tif\n"),
+    Case("scale_without_value_reads_nothing", files=ONE, args=["-scale"],
+         stdin=texture("{T}/wood.tif"), stderr=SCALE_MESSAGE),
+    Case("root_without_value_reads_nothing", files=ONE, args=["-r"],
+         stdin=texture("{T}/wood.tif"), stderr="kestrow: '-r' needs a value\n"),
+]
+
+# Inputs: duplicates, unreadable files, directories, links, standard input.
+DIRECTORY_FILES = {
+    "t1.tif": TIFF_LE, "t2.tif": TIFF_LE, "t3.tif": TIFF_LE,
+    "d/a.rib": texture("{T}/t1.tif"),
+    "d/.rib": texture("{T}/t1.tif"),
+    "d/z.rib": texture("{T}/t3.tif"),
+    # None of these is taken.
+    "d/b.vrx": texture("{T}/t2.tif"),
+    "d/c.RIB": texture("{T}/t2.tif"),
+    "d/e.rib.gz": Gzip(texture("{T}/t2.tif")),
+    "d/sub.rib/deep.rib": texture("{T}/t2.tif"),
+}
+DIRECTORY_TAKEN = {".rib": "t {T}/t1.tif\n", "z.rib": "t {T}/t3.tif\n", "a.rib": "t {T}/t1.tif\n"}
+
+
+def directory_listing(tmp):
+    """'d/a.rib' first, then 'd' without it, then 'd/' whole, in reading order."""
+    order = [n for n in os.listdir(os.path.join(tmp, "d")) if n in DIRECTORY_TAKEN]
+    text = DIRECTORY_TAKEN["a.rib"]
+    text += "".join(DIRECTORY_TAKEN[n] for n in order if n != "a.rib")
+    text += "".join(DIRECTORY_TAKEN[n] for n in order)
+    return text.replace("{T}", tmp)
+
+
+TWO_ERRORS = {
+    "wood.tif": TIFF_LE, "x.tif": TIFF_LE, "y.tif": TIFF_LE,
+    "a.rib": texture("{T}/wood.tif") + "Bogus\n" + texture("{T}/x.tif"),
+    "b.rib": texture("{T}/y.tif") + "@\n",
+}
+CASES += [
+    Case("same_path_twice_is_read_once", files=ONE, args=["one.rib", "one.rib", "./one.rib"],
+         stdout="t {T}/wood.tif\nt {T}/wood.tif\n"),
+    Case("unreadable_inputs_are_skipped", files=dict(ONE, **{"plain.rib": ""}),
+         args=["missing.rib", "one.rib", "missing.rib", "plain.rib/x.rib"],
+         stdout="t {T}/wood.tif\n",
+         stderr="tracwell: cannot open input file 'missing.rib' "
+                "(system error: No such file or directory)\n"
+                "tracwell: cannot open input file 'plain.rib/x.rib' "
+                "(system error: Not a directory)\n"),
+    Case("directory_takes_its_rib_entries_only", files=DIRECTORY_FILES,
+         args=["d/a.rib", "d", "d/"], stdout=directory_listing),
+    Case("link_to_directory_is_read_as_a_stream", files={"d": Directory(), "link": Symlink("d")},
+         args=["link"], stderr="tracwell: [link:1]: Error reading VRX stream\n"),
+    Case("stdin_without_input_words", files=ONE, args=["-textures"],
+         stdin=texture("{T}/wood.tif"), stdout="t {T}/wood.tif\n"),
+    Case("stdin_gzip", files=ONE, stdin=Gzip(texture("{T}/wood.tif")),
+         stdout="t {T}/wood.tif\n"),
+    Case("stdin_messages_name_it", files=ONE, stdin="Bogus\n" + texture("{T}/wood.tif"),
+         stdout="t {T}/wood.tif\n", stderr="tracwell: [stdin:1]: Invalid id: Bogus\n"),
+    Case("nested_stream_cycle_ends", args=["a.rib"],
+         files={"wood.tif": TIFF_LE,
+                "a.rib": texture("{T}/wood.tif") + evaluate("vrxstream", "{T}/b.rib"),
+                "b.rib": evaluate("vrxstream", "{T}/a.rib")},
+         stdout="t {T}/wood.tif\na {T}/a.rib\na {T}/b.rib\n"),
+    Case("unwritable_output_fails_the_run", files=ONE, args=["one.rib"], stdout_to="/dev/full",
+         stderr="tracwell: cannot write the output (system error: No space left on device)\n",
+         status=1),
+    Case("only_the_first_scan_message_of_the_run", files=TWO_ERRORS, args=["a.rib", "b.rib"],
+         stdout="t {T}/wood.tif\nt {T}/x.tif\nt {T}/y.tif\n",
+         stderr="tracwell: [a.rib:2]: Invalid id: Bogus\n"),
+]
+
+# Conflict groups.
+CONFLICT_FILES = {
+    "s1/plastic.oso": SHADER, "s2/plastic.oso": SHADER,
+    "a/wood.tif": TIFF_LE, "b/wood.tif": TIFF_LE, "c/wood.tif": TIFF_LE,
+    "a/x.tif": TIFF_LE, "a/y.tif": TIFF_LE, "b/x.tif": TIFF_LE, "b/y.tif": TIFF_LE,
+    "n1/inner.rib": "", "n2/inner.rib": "",
+    "p1/fur.so": PROCEDURAL, "p2/fur.so": PROCEDURAL,
+    "z/wood.tif": TIFF_LE,
+    "conflicts.rib": "".join(
+        [shader("{T}/s1/plastic"), shader("{T}/s2/plastic")]
+        + [texture("{T}/%s.tif" % p) for p in
+           ["c/wood", "a/wood", "b/wood", "b/y", "a/x", "b/x", "a/y"]]
+        + [evaluate("vrxstream", "{T}/n2/inner.rib"), evaluate("vrxstream", "{T}/n1/inner.rib")]
+        + [evaluate("dynamiclib", "{T}/p2/fur"), evaluate("dynamiclib", "{T}/p1/fur")]),
+    # Same file name as in conflicts.rib, but each stream is reported alone.
+    "other.rib": texture("{T}/z/wood.tif"),
+}
+TEXTURES_SORTED = ["{T}/%s.tif" % p for p in
+                   ["a/wood", "a/x", "a/y", "b/wood", "b/x", "b/y", "c/wood"]]
+ROOTED_FILES = {
+    "r/one/wood.tif": TIFF_LE, "s/one/wood.tif": TIFF_LE,
+    "r/wood.tif": TIFF_LE, "s/wood.tif": TIFF_LE,
+    "rooted.rib": "".join(texture("{T}/%s/wood.tif" % d) for d in ["s/one", "r", "s", "r/one"]),
+}
+ROOTED_LISTING = lines("t", ["{T}/r/one/wood.tif", "{T}/r/wood.tif", "{T}/s/one/wood.tif",
+                             "{T}/s/wood.tif"])
+CASES += [
+    Case("conflict_groups_per_kind_and_stream", files=CONFLICT_FILES,
+         args=["conflicts.rib", "other.rib"],
+         stdout=lines("s", ["{T}/s1/plastic.oso", "{T}/s2/plastic.oso"])
+         + lines("t", TEXTURES_SORTED)
+         + lines("a", ["{T}/n1/inner.rib", "{T}/n2/inner.rib"])
+         + lines("p", ["{T}/p1/fur.so", "{T}/p2/fur.so"])
+         + "[s] {T}/s1/plastic.oso\ns {T}/s2/plastic.oso\n"
+         + "[t] {T}/a/wood.tif\nt {T}/b/wood.tif\n"
+         + "[t] {T}/a/x.tif\nt {T}/b/x.tif\n"
+         + "[t] {T}/a/y.tif\nt {T}/b/y.tif\n"
+         + "t {T}/c/wood.tif\n"
+         + "[a] {T}/n1/inner.rib\na {T}/n2/inner.rib\n"
+         + "[p] {T}/p1/fur.so\np {T}/p2/fur.so\n"
+         + "t {T}/z/wood.tif\n"),
+    # The kind mask limits the listing, not the conflict report.
+    Case("conflicts_beyond_the_kind_mask", files=CONFLICT_FILES, args=["-output", "conflicts.rib"],
+         stdout="[a] {T}/n1/inner.rib\na {T}/n2/inner.rib\n"
+                "[p] {T}/p1/fur.so\np {T}/p2/fur.so\n"),
+    Case("conflicts_with_one_root", files=ROOTED_FILES, args=["-r", "{T}/r", "rooted.rib"],
+         stdout=ROOTED_LISTING
+         + "[t] {T}/r/wood.tif\nt {T}/s/one/wood.tif\nt {T}/s/wood.tif\n"),
+    Case("conflicts_with_two_roots", files=ROOTED_FILES,
+         args=["-r", "{T}/r", "-r", "{T}/s", "rooted.rib"],
+         stdout=ROOTED_LISTING
+         + "[t] {T}/r/one/wood.tif\nt {T}/s/one/wood.tif\n"
+         + "[t] {T}/r/wood.tif\nt {T}/s/wood.tif\n"),
+]
+
+# The stream order: producers of images before the streams that read them.
+
+
+def output(path):
+    return 'SetAttribute "cam" "imagefilename" "string" 1 "%s"\n' % path
+
+
+ORDER_FILES = {
+    "one.rib": output("{T}/render/a.tif"),
+    # Reads a.tif where it is not yet: matched by relative name all the same.
+    "two.rib": texture("{T}/maps/a.tif") + output("{T}/render/b.tif"),
+    "three.rib": texture("{T}/maps/b.tif") + output("{T}/render/c.exr"),
+    "reader.rib": texture("{T}/maps/c.exr"),  # produces nothing: never printed
+    "x.rib": texture("{T}/maps/y.tif") + output("{T}/render/x.tif"),
+    "y.rib": texture("{T}/maps/x.tif") + output("{T}/render/y.tif"),
+}
+CASES += [
+    Case("order_in_place_of_the_listing", files=ORDER_FILES,
+         args=["-order", "three.rib", "reader.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    Case("order_breaks_a_cycle", files=ORDER_FILES, args=["-order", "x.rib", "y.rib"],
+         stdout="y.rib\nx.rib\n"),
+]
+
+# Packaging runs that stop before anything is read.
+
+
+def package_directory_exists(tmp):
+    return [] if os.path.isdir(os.path.join(tmp, "pkg")) else ["pkg was not created"]
+
+
+REFUSAL = "kestrow: rewriting VRX from standard output is not supported\n"
+CASES += [
+    Case("package_parent_missing", files=ONE, args=["-package", "{T}/no/such", "one.rib"],
+         stderr="unknown path: {T}/no/such\n", status=1),
+    Case("package_over_a_file", files=ONE, args=["-package", "one.rib", "one.rib"],
+         stderr="unknown path: one.rib\n", status=1),
+    Case("package_without_directory", args=["-package"], stderr="unknown path: \n", status=1),
+    Case("package_of_stdin_is_refused", files=ONE, args=["-package", "pkg"],
+         stdin=texture("{T}/wood.tif"), stderr=REFUSAL, status=1,
+         check=package_directory_exists),
+]
+
+# Crash reports. The sanitizer's own signal handling is kept out of the way.
+CRASH_ENV = {"ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "") + ":handle_segv=0:handle_abort=0"}
+HEX = "0x[0-9a-f]{16}"
+REGISTER_PAIRS = [("rax", "rbx"), ("rcx", "rdx"), ("rsp", "rbp"), ("rsi", "rdi"),
+                  ("r8 ", "r9 "), ("r10", "r11"), ("r12", "r13"), ("r14", "r15")]
+REPORT_BODY = (
+    r"StackTrace\(\) at " + HEX + r"\n"
+    r"\n(?:[^\n]+\n)+\n"
+    r"\nRegisters dump:\n"
+    + "".join(r"%s: %s  %s: %s\n" % (a, HEX, b, HEX) for a, b in REGISTER_PAIRS)
+    + "".join(r"xmm%d%s: 0x[0-9a-f]{8} 0x[0-9a-f]{8} 0x[0-9a-f]{8} 0x[0-9a-f]{8} "
+              r"\([^)\n]*\)\n" % (i, " " if i < 10 else "") for i in range(16))
+    + r"Process is using \d+ of \d+ MB\. System memory load is \d+%\.\n")
+BANNER = (r"\n \* Please report this crash to [^\n]+\. \*\n"
+          r" \* Along with your VRX\+OSL files\. Thank you\.         \*\n")
+HEADER = r"Received signal %d \(%s\)\. 2\.5\.20 Jul 10 2021, [^\n]+\n"
+CASES += [
+    Case("crash_report_segv", env=CRASH_ENV, interact=send_when_reading(signal.SIGSEGV),
+         stderr=Pattern(HEADER % (11, "Segmentation violation")
+                        + r"Trying to access address [^\n]*\n" + REPORT_BODY + BANNER),
+         status=1),
+    Case("crash_report_abort", env=CRASH_ENV, interact=send_when_reading(signal.SIGABRT),
+         stderr=Pattern(HEADER % (6, "Abort") + REPORT_BODY), status=1),
+    Case("crash_handler_off_with_dump_core", env=dict(CRASH_ENV, ZP_DUMP_CORE=""),
+         interact=send_when_reading(signal.SIGSEGV), status=-signal.SIGSEGV),
+]
+
+if __name__ == "__main__":
+    sys.exit(main(CASES, sys.argv))
