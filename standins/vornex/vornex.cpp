@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "path_strings.h"
 #include "rib_scanner.h"
 #include "rib_source.h"
 #include "stream_writers.h"
@@ -76,11 +78,14 @@ int main(int argc, char** argv) {
     source = file;
   }
   // A file's "${RIBDIR}" and "${VRXDIR}" references resolve against its own
-  // directory, as for any reader of it. Standard input has no directory: it
-  // is named inside "${VRXDIR}" so that those references are written back as
-  // they came and stay relative to wherever the output is read next.
-  const char* name = settings.path ? settings.path : "${VRXDIR}/stdin";
-  RibScanner scanner(source, name, nullptr, ReportDiagnostic, &settings);
+  // directory, made absolute against the working directory as tracwell makes
+  // file names. Standard input has no directory: it is named inside
+  // "${VRXDIR}" so that those references are written back as they came and
+  // stay relative to wherever the output is read next.
+  std::string name = "${VRXDIR}/stdin";
+  if (settings.path) name = settings.path[0] == '/' ? settings.path
+                                                    : ZpCurrentDirectory() + "/" + settings.path;
+  RibScanner scanner(source, name.c_str(), nullptr, ReportDiagnostic, &settings);
   ByteSink sink(settings.gzip);
   std::unique_ptr<TokenWriter> writer;
   if (settings.binary)
