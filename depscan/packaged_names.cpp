@@ -8,7 +8,12 @@
 #include "relative_path.h"
 #include "tool_options.h"
 
-ZpTypedHash<const char> PackagedNameTable(32, 0.75f);
+ZpTypedHash<const char>& InitPackagedNameTable() {
+  static ZpTypedHash<const char> table(32, 0.75f);
+  return table;
+}
+
+ZpTypedHash<const char>& PackagedNameTable = InitPackagedNameTable();
 
 namespace {
 

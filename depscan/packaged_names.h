@@ -15,7 +15,12 @@ struct ToolOptions;
 // Process-wide map from a dependency path (as held in the tracker's tables)
 // to a malloc'ed "${VRXDIR}/<packaged name>". Built before main, destroyed at
 // exit; filled once by NamePackageContents and only read afterwards.
-extern ZpTypedHash<const char> PackagedNameTable;
+extern ZpTypedHash<const char>& PackagedNameTable;
+
+// Constructs the table on first call (32 buckets, load factor 0.75, not owning
+// its values) and registers its destruction at exit; PackagedNameTable is
+// bound to it by a static initialiser.
+ZpTypedHash<const char>& InitPackagedNameTable();
 
 // The text every packaged reference begins with.
 inline constexpr char kPackageDirPrefix[] = "${VRXDIR}/";
