@@ -1,6 +1,7 @@
 #include "stream_rewrite.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstring>
 
@@ -157,6 +158,21 @@ ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options
   return changed;
 }
 
+// How a vornex child ended, from a ZpWaitProcess code (-1: never started).
+std::string VornexFailure(int status) {
+  if (status < 0) return "could not start vornex";
+  if (status >= 1000 && status < 2000)
+    return "vornex killed by signal " + std::to_string(status - 1000);
+  return "vornex exit status " + std::to_string(status);
+}
+
+// The same from the wait status of a shell command.
+std::string CommandFailure(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return VornexFailure(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return VornexFailure(1000 + WTERMSIG(waitStatus));
+  return VornexFailure(-1);
+}
+
 // The writing side: the destination file, or with -binary the "vornex"
 // command that writes it in the binary encoding.
 class StreamOutput {
@@ -178,8 +194,8 @@ class StreamOutput {
     if (!pipe_) return std::fclose(file_) == 0;
     int status = ZpClosePipe(file_);
     if (status == 0) return true;
-    std::fprintf(stderr, "\n#Could not write '%s' through vornex (status %d)\n\n",
-                 destination_.c_str(), status);
+    std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+                 destination_.c_str(), CommandFailure(status).c_str());
     return false;
   }
 
@@ -188,13 +204,6 @@ class StreamOutput {
   FILE* file_ = nullptr;
   bool pipe_ = false;
 };
-
-std::string VornexFailure(int status) {
-  if (status < 0) return "could not start vornex";
-  if (status >= 1000 && status < 2000)
-    return "vornex killed by signal " + std::to_string(status - 1000);
-  return "vornex exit status " + std::to_string(status);
-}
 
 // Rewrites the stream file itself, without "vornex"; only sound for a plain
 // ASCII stream.
