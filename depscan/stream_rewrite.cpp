@@ -1,5 +1,6 @@
 #include "stream_rewrite.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -180,8 +181,14 @@ class StreamOutput {
   StreamOutput(const std::string& destination, bool binary) : destination_(destination) {
     if (binary) {
       std::string command = "vornex -cat -q -binary -gzip > " + ZpShellQuote(destination.c_str());
+      // A writing command that dies early must not take tracwell with it:
+      // its broken pipe shows as a failed write and a failed close instead.
+      struct sigaction ignore = {};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGPIPE, &ignore, &savedPipeAction_);
       file_ = ZpOpenPipe(command.c_str(), "wb");
       pipe_ = file_ != nullptr;
+      if (!pipe_) sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     }
     if (!file_) file_ = std::fopen(destination.c_str(), "wb");
     if (!file_) std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
@@ -193,6 +200,7 @@ class StreamOutput {
   bool Close() {
     if (!pipe_) return std::fclose(file_) == 0;
     int status = ZpClosePipe(file_);
+    sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     if (status == 0) return true;
     std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
                  destination_.c_str(), CommandFailure(status).c_str());
@@ -203,6 +211,7 @@ class StreamOutput {
   std::string destination_;
   FILE* file_ = nullptr;
   bool pipe_ = false;
+  struct sigaction savedPipeAction_ = {};
 };
 
 // Rewrites the stream file itself, without "vornex"; only sound for a plain

@@ -173,7 +173,10 @@ TEST_F(StreamRewrite, AFailedBinaryWriterLeavesNoDestination) {
                                     StandinDir("vornex") + "/vornex \"$@\"\n");
   chmod((fake + "/vornex").c_str(), 0755);
   ZpScopedEnv path("PATH", PathWith({fake}).c_str());
-  std::string source = dir_.WriteFile("shot.rib", stream_);
+  // More than a pipe holds, so that writing meets the closed pipe.
+  std::string big;
+  for (int i = 0; i < 4096; ++i) big += stream_;
+  std::string source = dir_.WriteFile("shot.rib", big);
   EXPECT_EQ(Rewrite(source, {"-binary"}), "\n#Could not write '" + package_ +
                                               "/shot.rib' through vornex (vornex exit status "
                                               "4)\n\n");
