@@ -34,28 +34,9 @@ const char* DecodeEscape(const char* p, const char* end, std::string* out, int* 
   return p;
 }
 
-}  // namespace
-
-// Wrapping 32-bit arithmetic; subtracting after "-" keeps -2147483648 exact.
-int RibScanner::ScanInteger(const char* text, size_t length) {
-  const char* p = text;
-  const char* end = text + length;
-  bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  uint32_t v = 0;
-  if (negative)
-    for (; p < end; ++p) v = v * 10 - static_cast<uint32_t>(*p - '0');
-  else
-    for (; p < end; ++p) v = v * 10 + static_cast<uint32_t>(*p - '0');
-  intValue_ = static_cast<int32_t>(v);
-  return RibToken::Integer;
-}
-
 // The stream format's own double arithmetic, digit by digit; streams rely
 // on it giving the same values as their writers.
-int RibScanner::ScanFloat(const char* text, size_t length) {
-  const char* p = text;
-  const char* end = text + length;
+double ParseFloat(const char* p, const char* end) {
   bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
   double m = 0.0;
@@ -73,12 +54,44 @@ int RibScanner::ScanFloat(const char* text, size_t length) {
     if (*p == '-' || *p == '+') ++p;
     uint32_t e = 0;
     for (; p < end; ++p)
-      e = negativeExponent ? e * 10 - static_cast<uint32_t>(*p - '0')
-                           : e * 10 + static_cast<uint32_t>(*p - '0');
+      e = negativeExponent ? e * 10 - static_cast<uint32_t>(*p - '0') : e * 10 + static_cast<uint32_t>(*p - '0');
     m = m * std::pow(10.0, static_cast<int32_t>(e));
   }
-  floatValue_ = negative ? -m : m;
+  return negative ? -m : m;
+}
+
+}  // namespace
+
+// Wrapping 32-bit arithmetic; subtracting after "-" keeps -2147483648 exact.
+int RibScanner::ScanInteger(const char* text, size_t length) {
+  const char* p = text;
+  const char* end = text + length;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  uint32_t v = 0;
+  if (negative)
+    for (; p < end; ++p) v = v * 10 - static_cast<uint32_t>(*p - '0');
+  else
+    for (; p < end; ++p) v = v * 10 + static_cast<uint32_t>(*p - '0');
+  intValue_ = static_cast<int32_t>(v);
+  return RibToken::Integer;
+}
+
+// Keeps the text; floatValue converts it.
+int RibScanner::ScanFloat(const char* text, size_t length) {
+  if (length <= sizeof floatText_) {
+    memcpy(floatText_, text, length);
+    floatTextLength_ = length;
+  } else {
+    SetFloat(ParseFloat(text, text + length));
+  }
   return RibToken::Float;
+}
+
+double RibScanner::ConvertFloatText() const {
+  floatValue_ = ParseFloat(floatText_, floatText_ + floatTextLength_);
+  floatTextLength_ = 0;
+  return floatValue_;
 }
 
 int RibScanner::ScanQuotedString(const char* text, size_t length) {

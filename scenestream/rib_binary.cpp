@@ -57,7 +57,7 @@ int RibScanner::ReadFixedPoint(int lead) {
   unsigned width = (code & 3) + 1;
   uint32_t v;
   if (!ReadBigEndian(width, &v)) return RibToken::End;
-  floatValue_ = std::ldexp(static_cast<double>(SignExtend(v, width)), -8 * static_cast<int>(fractionBytes));
+  SetFloat(std::ldexp(static_cast<double>(SignExtend(v, width)), -8 * static_cast<int>(fractionBytes)));
   return RibToken::Float;
 }
 
@@ -90,7 +90,7 @@ int RibScanner::ReadFloat() {
   uint32_t bits = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
   float f;
   memcpy(&f, &bits, sizeof f);
-  floatValue_ = f;
+  SetFloat(f);
   return RibToken::Float;
 }
 
@@ -99,7 +99,9 @@ int RibScanner::ReadDouble() {
   if (!ReadRaw(b, sizeof b)) return RibToken::End;
   uint64_t bits = 0;
   for (unsigned char byte : b) bits = (bits << 8) | byte;
-  memcpy(&floatValue_, &bits, sizeof floatValue_);
+  double d;
+  memcpy(&d, &bits, sizeof d);
+  SetFloat(d);
   return RibToken::Float;
 }
 

@@ -64,7 +64,7 @@ int RibScanner::NextToken() {
     --floatArrayCount_;
     unsigned char b[4];
     if (!ReadRaw(b, sizeof b)) return EndInsideArray();
-    floatValue_ = FloatFromBigEndian(b);
+    SetFloat(FloatFromBigEndian(b));
     return RibToken::Float;
   }
   if (doubleArrayPending_) {
@@ -75,7 +75,7 @@ int RibScanner::NextToken() {
     --doubleArrayCount_;
     unsigned char b[8];
     if (!ReadRaw(b, sizeof b)) return EndInsideArray();
-    floatValue_ = DoubleFromBigEndian(b);
+    SetFloat(DoubleFromBigEndian(b));
     return RibToken::Float;
   }
   if (intArrayPending_) {
@@ -89,7 +89,8 @@ int RibScanner::NextToken() {
     intValue_ = static_cast<int32_t>(LittleEndian(b, intArrayWidth_));
     return RibToken::Integer;
   }
-  return yylex();
+  int token = ScanFast();
+  return token >= 0 ? token : yylex();
 }
 
 // The input ended inside a binary array: drop the rest of it, so that a

@@ -48,7 +48,9 @@ class RibScanner : public yyRibFlexLexer {
   // others untouched. stringValue holds the bytes only (NULs possible).
   const std::string& stringValue() const { return stringValue_; }
   int32_t intValue() const { return intValue_; }
-  double floatValue() const { return floatValue_; }
+  // Floats read from ASCII text are converted when asked for: a client that
+  // reads no floats pays nothing for them.
+  double floatValue() const { return floatTextLength_ ? ConvertFloatText() : floatValue_; }
 
   const char* streamName() const { return streamName_.c_str(); }
   int line() const { return line_; }
@@ -130,6 +132,12 @@ class RibScanner : public yyRibFlexLexer {
   // Rule actions of the ASCII grammar.
   int ScanInteger(const char* text, size_t length);
   int ScanFloat(const char* text, size_t length);
+  double ConvertFloatText() const;
+  void SetFloat(double value) {
+    floatValue_ = value;
+    floatTextLength_ = 0;
+  }
+  int ScanFast();
   int ScanQuotedString(const char* text, size_t length);
   void ScanComment(char* text, size_t length);
   int BadInput(const char* word, int byte);
@@ -160,7 +168,10 @@ class RibScanner : public yyRibFlexLexer {
   std::string streamName_;
   int line_ = 1;
   int32_t intValue_ = 0;
-  double floatValue_ = 0.0;
+  mutable double floatValue_ = 0.0;
+  // The text of the last Float token while it is not converted yet.
+  mutable size_t floatTextLength_ = 0;
+  char floatText_[40];
   std::string stringValue_;
   std::vector<std::optional<std::string>> definedStrings_;
   uint32_t requestTable_[256] = {};
