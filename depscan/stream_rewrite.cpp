@@ -1,13 +1,13 @@
 #include "stream_rewrite.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstring>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "relative_path.h"
@@ -301,14 +301,13 @@ void RewriteStrings(FILE* in, FILE* out, DependencyTracker& tracker,
 void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options) {
   std::string destination = Destination(name, options);
   ZpHashTable* changedPaths = ChangedPaths(tracker, options);
-  if (IsSameFile(name, destination.c_str())) {
-    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n", name,
-                 destination.c_str());
-  } else if (changedPaths->count == 0) {
-    if (!ZpCopyFile(name, destination.c_str()))
-      std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
-  } else {
-    RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+  if (MayWritePackageFile(name, destination)) {
+    if (changedPaths->count == 0) {
+      if (!ZpCopyFile(name, destination.c_str()))
+        std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
+    } else {
+      RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+    }
   }
   delete changedPaths;
 }
@@ -338,10 +337,4 @@ bool IsPlainAsciiStream(const char* path) {
   }
   std::fclose(in);
   return plain;
-}
-
-bool IsSameFile(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
 }

@@ -315,6 +315,22 @@ CASES += [
          check=files_are(SAME_FOLDER)),
 ]
 
+# An input in the package folder and a nested stream that takes its name
+# first: the nested stream is not written over the input.
+NESTED_OVER_INPUT = {"pkg/a.rib": evaluate("vrxstream", "{T}/x/a.rib"),
+                     "x/a.rib": texture("{T}/x/moss.tif"), "x/moss.tif": TIFF_LE}
+CASES += [
+    Case("package_never_writes_over_another_source", files=NESTED_OVER_INPUT,
+         env=with_standins(), args=["-package", "{T}/pkg", "{T}/pkg/a.rib"],
+         stderr="\n#Not writing '{T}/x/a.rib' as '{T}/pkg/a.rib': that would overwrite "
+                "'{T}/pkg/a.rib'\n\n",
+         check=files_are({
+             "pkg/a.rib": NESTED_OVER_INPUT["pkg/a.rib"],
+             "pkg/a_1.rib": evaluate("vrxstream", "${VRXDIR}/a.rib"),
+             "pkg/moss.tif": TIFF_LE,
+         })),
+]
+
 # File names holding blanks, quotes, "$(...)" and backquotes reach texmeld and
 # the binary writing command as they are, and run nothing.
 ODD = 'we ird "q" $(touch pwned) `touch pwned2`.tif'
