@@ -196,15 +196,23 @@ class StreamOutput {
 
   FILE* file() const { return file_; }
 
-  // Closes the output; false, with a message, when the writing command failed.
+  // Closes the output; false, with a message, when a write or the writing
+  // command failed (a full disk, say), so that no cut-off stream passes.
   bool Close() {
-    if (!pipe_) return std::fclose(file_) == 0;
-    int status = ZpClosePipe(file_);
-    sigaction(SIGPIPE, &savedPipeAction_, nullptr);
-    if (status == 0) return true;
-    std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
-                 destination_.c_str(), CommandFailure(status).c_str());
-    return false;
+    bool writeFailed = std::ferror(file_) != 0;
+    int status = 0;
+    if (pipe_) {
+      status = ZpClosePipe(file_);
+      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+    } else {
+      writeFailed = std::fclose(file_) != 0 || writeFailed;
+    }
+    if (status != 0)
+      std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+                   destination_.c_str(), CommandFailure(status).c_str());
+    else if (writeFailed)
+      std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
+    return status == 0 && !writeFailed;
   }
 
  private:
