@@ -53,8 +53,11 @@ void CopyRescaled(const std::string& path, const std::string& destination, float
   ZpRemoveFile(destination.c_str());
   char factor[32];
   std::snprintf(factor, sizeof factor, "%g", double(scale));
-  ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(), destination.c_str(),
-               static_cast<const char*>(nullptr));
+  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(),
+                            destination.c_str(), static_cast<const char*>(nullptr));
+  // A texmeld that fails may leave a partial image: the full-size texture is
+  // better than a broken one.
+  if (status != 0) ZpRemoveFile(destination.c_str());
   if (!ZpFileExists(destination.c_str())) CopyPlain(path, destination, false);
 }
 

@@ -149,6 +149,16 @@ TEST_F(PackageCopy, AFailedTexmeldFallsBackToACopyEvenOverAnOldResult) {
   EXPECT_EQ(Packaged("wood.tif"), ZpReadWholeFile(texture));
 }
 
+TEST_F(PackageCopy, ATexmeldThatFailsHalfwayLeavesTheFullTexture) {
+  std::string fake = dir_.MakeDir("fake");
+  dir_.WriteFile("fake/texmeld", "#!/bin/sh\nprintf 'II*' > \"$5\"\nexit 1\n");
+  chmod((fake + "/texmeld").c_str(), 0755);
+  ZpScopedEnv path("PATH", PathWith({fake}).c_str());
+  std::string texture = Add(tracker_->textures, WriteTiff(dir_ / "tex/wood.tif", 8, 8));
+  Copy({"-scale", "0.5"});
+  EXPECT_EQ(Packaged("wood.tif"), ZpReadWholeFile(texture));
+}
+
 TEST_F(PackageCopy, ATextureIsNeverRescaledOverItself) {
   std::string texture = Add(tracker_->textures, WriteTiff(package_ + "/wood.tif", 8, 8));
   std::string before = ZpReadWholeFile(texture);
