@@ -384,6 +384,15 @@ CASES += [
                            ("Z", ["w"], ["z"]), ("idle", ["x"], [])),
          args=["-order", "X.rib", "Y.rib", "Z.rib", "W.rib", "idle.rib"],
          stdout="W.rib\nX.rib\nZ.rib\nY.rib\n"),
+    Case("order_reversed_chain_one_level_per_pass",
+         files=order_files(("one", [], ["a"]), ("two", ["a"], ["b"]), ("three", ["b"], ["final"])),
+         args=["-order", "three.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    # Two streams that read each other's images: the last waiting one first.
+    Case("order_cycle_is_broken",
+         files=order_files(("A", ["b"], ["a"]), ("B", ["a"], ["b"])),
+         args=["-order", "A.rib", "B.rib"],
+         stdout="B.rib\nA.rib\n"),
 ]
 
 if __name__ == "__main__":
