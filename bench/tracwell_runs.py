@@ -2,18 +2,20 @@
 """Whole tracwell runs on the reference streams, beside the bare scanner loop and
 gzip -dc on the same files, in the same run.
 
-  bench/tracwell_runs.py --tracwell build/normal/depscan/tracwell \
-      --scanner "build/normal/bench/<token loop> {file}" [--mb 256] [--profile ...]
+  bench/tracwell_runs.py [--build build/normal] [--mb 256] [--profile NAME]...
 
 Streams are generated once into --data (default build/bench-data) with
-../shared/bench/gen_stream.py --seed 1, and compressed with gzip -6. Each command
-runs --repeat times; the best wall time is reported, with the peak resident
-memory of that run. MB/s counts uncompressed megabytes (10^6 bytes).
+../shared/bench/gen_stream.py --seed 1, and compressed with gzip -6. For each
+stream the scanner benchmark (bench/rib_scan_bench: gzip -dc and the bare
+NextToken loop, plain and gzip) runs first, then tracwell on both forms with its
+listing discarded. Each run is repeated --repeat times; the best wall time is
+reported, with the peak resident memory. MB/s counts uncompressed megabytes
+(10^6 bytes); "x scan" is tracwell's time over the bare loop's on the same form.
 """
 
 import argparse
 import os
-import shlex
+import re
 import subprocess
 import sys
 import time
@@ -22,12 +24,12 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GENERATOR = os.path.join(ROOT, "..", "shared", "bench", "gen_stream.py")
 
 
-def ensure_streams(data, profile, mb):
+def ensure_streams(generator, data, profile, mb):
     os.makedirs(data, exist_ok=True)
     plain = os.path.join(data, "%s-%dmb.vrx" % (profile, mb))
     packed = plain + ".gz"
     if not os.path.exists(plain):
-        subprocess.run([sys.executable, GENERATOR, "--mb", str(mb), "--profile", profile,
+        subprocess.run([sys.executable, generator, "--mb", str(mb), "--profile", profile,
                         "--seed", "1", "-o", plain], check=True)
     if not os.path.exists(packed):
         with open(packed, "wb") as out:
@@ -68,40 +70,46 @@ def best_of(argv, repeat):
     return min(runs, key=lambda r: r[0])
 
 
+def scanner_rates(scan_bench, plain, repeat):
+    """MB/s of gzip -dc, of the bare loop on the plain and on the gzip form."""
+    result = subprocess.run([scan_bench, "-n", str(repeat), plain], check=True,
+                            capture_output=True, text=True)
+    rates = [float(r) for r in re.findall(r"([0-9.]+) MB/s", result.stdout)]
+    if len(rates) != 3:
+        sys.exit("unexpected output of %s:\n%s" % (scan_bench, result.stdout))
+    return rates
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--tracwell", required=True)
-    parser.add_argument("--scanner", required=True,
-                        help="command of the bare NextToken loop; {file} is the stream")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "normal"))
     parser.add_argument("--mb", type=int, default=256)
     parser.add_argument("--profile", action="append",
                         help="geometry, mixed or strings (default: all three)")
     parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"))
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--generator", default=GENERATOR, help="gen_stream.py")
     args = parser.parse_args()
+    tracwell = os.path.join(args.build, "depscan", "tracwell")
+    scan_bench = os.path.join(args.build, "bench", "rib_scan_bench")
 
-    profiles = args.profile or ["geometry", "mixed", "strings"]
-    print("%-9s %-5s %-10s %8s %8s %8s %7s" % ("profile", "form", "program", "seconds", "MB/s",
-                                               "peak MB", "ratio"))
-    for profile in profiles:
-        plain, packed = ensure_streams(args.data, profile, args.mb)
+    print("%-9s %6s %9s | %9s %9s | %9s %7s %8s | %9s %7s %8s" % (
+        "profile", "MB", "gzip -dc", "scan", "scan gz", "tracwell", "x scan", "peak MB",
+        "trac. gz", "x scan", "peak MB"))
+    for profile in args.profile or ["geometry", "mixed", "strings"]:
+        plain, packed = ensure_streams(args.generator, args.data, profile, args.mb)
         megabytes = os.path.getsize(plain) / 1e6
-        for form, path in (("plain", plain), ("gzip", packed)):
-            commands = [("scanner", shlex.split(args.scanner.replace("{file}", path))),
-                        ("tracwell", [args.tracwell, path])]
-            if form == "gzip":
-                commands.insert(0, ("gzip -dc", ["gzip", "-dc", path]))
-            baseline = None
-            for name, argv in commands:
-                seconds, peak, status = best_of(argv, args.repeat)
-                if name == "scanner":
-                    baseline = seconds
-                ratio = "%.2f" % (seconds / baseline) if baseline and name == "tracwell" else ""
-                flag = "" if status == 0 else "  (exit %d)" % status
-                print("%-9s %-5s %-10s %8.2f %8.1f %8.1f %7s%s" % (
-                    profile, form, name, seconds, megabytes / seconds, peak, ratio, flag))
-            sys.stdout.flush()
+        gunzip, scan, scan_gz = scanner_rates(scan_bench, plain, args.repeat)
+        row = "%-9s %6.0f %9.1f | %9.1f %9.1f |" % (profile, megabytes, gunzip, scan, scan_gz)
+        for path, scan_rate in ((plain, scan), (packed, scan_gz)):
+            seconds, peak, status = best_of([tracwell, path], args.repeat)
+            rate = megabytes / seconds
+            row += " %9.1f %7.2f %8.1f |" % (rate, scan_rate / rate, peak)
+            if status != 0:
+                row += " (exit %d)" % status
+        print(row.rstrip(" |"))
+        sys.stdout.flush()
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 #include "stream_rewrite.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstring>
 
@@ -157,6 +159,21 @@ ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options
   return changed;
 }
 
+// How a vornex child ended, from a ZpWaitProcess code (-1: never started).
+std::string VornexFailure(int status) {
+  if (status < 0) return "could not start vornex";
+  if (status >= 1000 && status < 2000)
+    return "vornex killed by signal " + std::to_string(status - 1000);
+  return "vornex exit status " + std::to_string(status);
+}
+
+// The same from the wait status of a shell command.
+std::string CommandFailure(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return VornexFailure(WEXITSTATUS(waitStatus));
+  if (WIFSIGNALED(waitStatus)) return VornexFailure(1000 + WTERMSIG(waitStatus));
+  return VornexFailure(-1);
+}
+
 // The writing side: the destination file, or with -binary the "vornex"
 // command that writes it in the binary encoding.
 class StreamOutput {
@@ -164,8 +181,14 @@ class StreamOutput {
   StreamOutput(const std::string& destination, bool binary) : destination_(destination) {
     if (binary) {
       std::string command = "vornex -cat -q -binary -gzip > " + ZpShellQuote(destination.c_str());
+      // A writing command that dies early must not take tracwell with it:
+      // its broken pipe shows as a failed write and a failed close instead.
+      struct sigaction ignore = {};
+      ignore.sa_handler = SIG_IGN;
+      sigaction(SIGPIPE, &ignore, &savedPipeAction_);
       file_ = ZpOpenPipe(command.c_str(), "wb");
       pipe_ = file_ != nullptr;
+      if (!pipe_) sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     }
     if (!file_) file_ = std::fopen(destination.c_str(), "wb");
     if (!file_) std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
@@ -177,9 +200,10 @@ class StreamOutput {
   bool Close() {
     if (!pipe_) return std::fclose(file_) == 0;
     int status = ZpClosePipe(file_);
+    sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     if (status == 0) return true;
-    std::fprintf(stderr, "\n#Could not write '%s' through vornex (status %d)\n\n",
-                 destination_.c_str(), status);
+    std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+                 destination_.c_str(), CommandFailure(status).c_str());
     return false;
   }
 
@@ -187,14 +211,8 @@ class StreamOutput {
   std::string destination_;
   FILE* file_ = nullptr;
   bool pipe_ = false;
+  struct sigaction savedPipeAction_ = {};
 };
-
-std::string VornexFailure(int status) {
-  if (status < 0) return "could not start vornex";
-  if (status >= 1000 && status < 2000)
-    return "vornex killed by signal " + std::to_string(status - 1000);
-  return "vornex exit status " + std::to_string(status);
-}
 
 // Rewrites the stream file itself, without "vornex"; only sound for a plain
 // ASCII stream.

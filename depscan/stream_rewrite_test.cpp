@@ -166,6 +166,23 @@ TEST_F(StreamRewrite, AVornexThatFailsHalfwayLeavesNoCutOffStream) {
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), rewritten_);
 }
 
+TEST_F(StreamRewrite, AFailedBinaryWriterLeavesNoDestination) {
+  // Reads through the stand-in; fails as the writing command.
+  std::string fake = dir_.MakeDir("fake");
+  dir_.WriteFile("fake/vornex", "#!/bin/sh\n[ \"$3\" = -binary ] && exit 4\nexec " +
+                                    StandinDir("vornex") + "/vornex \"$@\"\n");
+  chmod((fake + "/vornex").c_str(), 0755);
+  ZpScopedEnv path("PATH", PathWith({fake}).c_str());
+  // More than a pipe holds, so that writing meets the closed pipe.
+  std::string big;
+  for (int i = 0; i < 4096; ++i) big += stream_;
+  std::string source = dir_.WriteFile("shot.rib", big);
+  EXPECT_EQ(Rewrite(source, {"-binary"}), "\n#Could not write '" + package_ +
+                                              "/shot.rib' through vornex (vornex exit status "
+                                              "4)\n\n");
+  EXPECT_FALSE(ZpFileExists((package_ + "/shot.rib").c_str()));
+}
+
 TEST_F(StreamRewrite, NeverWritesOverItsOwnSource) {
   std::string source = dir_.WriteFile("pkg/shot.rib", stream_);
   EXPECT_EQ(Rewrite(source), "\n#Not writing '" + source + "' as '" + source +
