@@ -93,6 +93,19 @@ TEST_F(SplineExportTest, ExportWritesEveryBatchAsACurvesNodeUnderTheTransform) {
     EXPECT_EQ(findParam(empty, name)->count, 0u) << name;
 }
 
+// Batch numbers are appended to the handle as plain whole numbers, also
+// from ten on.
+TEST_F(SplineExportTest, CurvesNodesAreNumberedInIterationOrder) {
+  Description d(std::vector<splinedata::Batch>(101));
+  auto delegate = delegateFor(d);
+  delegate->SetAttributes(true, 0.0);
+  Strings created, expected;
+  for (const auto& call : zephrinstandin::calls())
+    if (call.function == "VRXCreate") created.push_back(call.handle);
+  for (int i = 0; i <= 100; ++i) expected.push_back("desc|" + std::to_string(i));
+  EXPECT_EQ(created, expected);
+}
+
 TEST_F(SplineExportTest, XGenIsGivenTheFrameRateTheTimeAndTheWholeSerialisedData) {
   Description d(harness::twoCurvesAndAnEmptyBatch());
   auto delegate = delegateFor(d);
