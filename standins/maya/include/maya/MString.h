@@ -16,7 +16,6 @@ class MString {
   ~MString() = default;
 
   const char* asChar() const { return text_.c_str(); }
-  unsigned int length() const { return static_cast<unsigned int>(text_.size()); }
 
   MString operator+(const MString& other) const;
   MString operator+(const char* text) const;
