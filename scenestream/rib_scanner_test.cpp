@@ -186,6 +186,30 @@ TEST(RibScannerTest, TokenLongerThanTheBuffer) {
   EXPECT_EQ(Scan("Sphere \"" + body + "\" 1"), (Events{"340", "s:" + body, "i:1"}));
 }
 
+// Reads at most `step` bytes each time and records the largest request.
+class RecordingSource : public TrickleSource {
+ public:
+  using TrickleSource::TrickleSource;
+  int Read(void* buf, int maxBytes) override {
+    largest = std::max(largest, maxBytes);
+    return TrickleSource::Read(buf, maxBytes);
+  }
+  int largest = 0;
+};
+
+// After a long token has grown the buffer, a refill asks for all of its free
+// space: reads capped at the first buffer's size would make the automaton
+// rescan the token once per read.
+TEST(RibScannerTest, RefillsAskForTheGrownBuffersFreeSpace) {
+  std::string stream = "\"" + std::string(200000, 'x') + "\" 1";
+  Events events;
+  auto* source = new RecordingSource(stream, 4096);
+  RibScanner scanner(source, "t.rib", nullptr, CollectMessage, &events);
+  EXPECT_EQ(scanner.NextToken(), RibToken::String);
+  EXPECT_EQ(scanner.stringValue().size(), 200000u);
+  EXPECT_GT(source->largest, 100000);
+}
+
 TEST(RibScannerTest, SourceGivingFewBytesPerReadScansTheSame) {
   std::string stream =
       "Create \"a\\\nb\" [1 2.5 -3e2] ##s\n# c\r\nAttributes 4294967297 \"${RIBDIR}/x\"\n" +

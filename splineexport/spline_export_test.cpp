@@ -246,11 +246,20 @@ TEST_F(SplineExportTest, WithoutAConnectedInstanceNothingIsExportedUntilReenable
   EXPECT_EQ(callSummaries(), update);
 }
 
+// Plug-in data whose serialised form is empty.
+struct WritesNothing : MPxData {
+  MStatus writeBinary(std::ostream&) override { return MStatus::kSuccess; }
+};
+
 TEST_F(SplineExportTest, MissingSplineDataEndsTheExportQuietly) {
   Description d(harness::twoCurvesAndAnEmptyBatch());
   auto delegate = delegateFor(d);
   mayastandin::setObject(d.node, "outRenderData", MObject());
   delegate->SetAttributes(true, 0.0);
+  // Empty serialised data is not handed to XGen.
+  mayastandin::setObject(d.node, "outRenderData", mayastandin::createPluginData(new WritesNothing));
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_EQ(xgenstandin::lastLoad().loads, 0);
   mayastandin::setObject(d.node, "outRenderData",
                          mayastandin::createPluginData(new mayastandin::SplineData({})));
   delegate->SetAttributes(true, 0.0);  // serialises to a header only, no batches
