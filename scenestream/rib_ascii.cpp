@@ -55,7 +55,9 @@ double ParseFloat(const char* p, const char* end) {
     uint32_t e = 0;
     for (; p < end; ++p)
       e = negativeExponent ? e * 10 - static_cast<uint32_t>(*p - '0') : e * 10 + static_cast<uint32_t>(*p - '0');
-    m = m * std::pow(10.0, static_cast<int32_t>(e));
+    // Zero stays zero: 0 times an exponent past the double range would be
+    // 0 * inf, a NaN.
+    if (m != 0.0) m = m * std::pow(10.0, static_cast<int32_t>(e));
   }
   return negative ? -m : m;
 }

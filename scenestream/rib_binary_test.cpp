@@ -122,6 +122,15 @@ TEST(RibBinaryTest, RequestAndStringDefinitions) {
   });
 }
 
+// The name's bytes go back into the input in front of the read position;
+// more of them than the buffer has room for make it grow instead of ending
+// the process.
+TEST(RibBinaryTest, LongRequestNameIsScannedAgainWhole) {
+  std::string name = "Sphere" + std::string(40000, ' ') + "7";
+  std::string length = B({0xA1, static_cast<int>(name.size() >> 8), static_cast<int>(name.size() & 0xFF)});
+  EXPECT_EQ(Scan(B({0xCC, 0x05}) + length + name + B({0xA6, 0x05})), (Events{"i:7", "340"}));
+}
+
 TEST(RibBinaryTest, RecoveryDropsPendingArraysAndCountsBadBytesOnce) {
   // The array's bytes would read as an unbound request if scanned.
   ExpectCases({

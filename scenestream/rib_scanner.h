@@ -71,7 +71,8 @@ class RibScanner : public yyRibFlexLexer {
   int32_t ReadUnsignedBE(unsigned n);
 
   // Binary forms after their lead byte, one member each. Each returns the
-  // token (0 when the input ends inside the form).
+  // token: 0 when the input ends inside the form, -1 when an undefined code
+  // or id met during a recovery yields none.
   int ReadInt8();
   int ReadInt16();
   int ReadInt24();

@@ -57,6 +57,9 @@ TEST(RibScannerTest, Numbers) {
       {"1-2", {"i:1", "i:-2"}},
       {"+inf", {"E:[t.rib:1]: Invalid char: \\53", kSkip, "f:inf"}},
       {"-inf", {"f:-inf"}},
+      {"1e400", {"f:inf"}},
+      {"0e400", {"f:0"}},
+      {"-0.0e999", {"f:-0"}},
       {"nan", {"f:nan"}},
       {"-", {"E:[t.rib:1]: Invalid char: \\55", kSkip}},
       {"-.e1", {"E:[t.rib:1]: Invalid char: \\55", kSkip, "i:1"}},
@@ -184,6 +187,30 @@ TEST(RibScannerTest, TokenLongerThanTheBuffer) {
   std::string body(100000, 'x');
   for (size_t i = 0; i < body.size(); i += 1000) body[i] = static_cast<char>('a' + i / 1000 % 26);
   EXPECT_EQ(Scan("Sphere \"" + body + "\" 1"), (Events{"340", "s:" + body, "i:1"}));
+}
+
+// Reads at most `step` bytes each time and records the largest request.
+class RecordingSource : public TrickleSource {
+ public:
+  using TrickleSource::TrickleSource;
+  int Read(void* buf, int maxBytes) override {
+    largest = std::max(largest, maxBytes);
+    return TrickleSource::Read(buf, maxBytes);
+  }
+  int largest = 0;
+};
+
+// After a long token has grown the buffer, a refill asks for all of its free
+// space: reads capped at the first buffer's size would make the automaton
+// rescan the token once per read.
+TEST(RibScannerTest, RefillsAskForTheGrownBuffersFreeSpace) {
+  std::string stream = "\"" + std::string(200000, 'x') + "\" 1";
+  Events events;
+  auto* source = new RecordingSource(stream, 4096);
+  RibScanner scanner(source, "t.rib", nullptr, CollectMessage, &events);
+  EXPECT_EQ(scanner.NextToken(), RibToken::String);
+  EXPECT_EQ(scanner.stringValue().size(), 200000u);
+  EXPECT_GT(source->largest, 100000);
 }
 
 TEST(RibScannerTest, SourceGivingFewBytesPerReadScansTheSame) {

@@ -93,6 +93,19 @@ TEST_F(SplineExportTest, ExportWritesEveryBatchAsACurvesNodeUnderTheTransform) {
     EXPECT_EQ(findParam(empty, name)->count, 0u) << name;
 }
 
+// Batch numbers are appended to the handle as plain whole numbers, also
+// from ten on.
+TEST_F(SplineExportTest, CurvesNodesAreNumberedInIterationOrder) {
+  Description d(std::vector<splinedata::Batch>(101));
+  auto delegate = delegateFor(d);
+  delegate->SetAttributes(true, 0.0);
+  Strings created, expected;
+  for (const auto& call : zephrinstandin::calls())
+    if (call.function == "VRXCreate") created.push_back(call.handle);
+  for (int i = 0; i <= 100; ++i) expected.push_back("desc|" + std::to_string(i));
+  EXPECT_EQ(created, expected);
+}
+
 TEST_F(SplineExportTest, XGenIsGivenTheFrameRateTheTimeAndTheWholeSerialisedData) {
   Description d(harness::twoCurvesAndAnEmptyBatch());
   auto delegate = delegateFor(d);
@@ -233,11 +246,20 @@ TEST_F(SplineExportTest, WithoutAConnectedInstanceNothingIsExportedUntilReenable
   EXPECT_EQ(callSummaries(), update);
 }
 
+// Plug-in data whose serialised form is empty.
+struct WritesNothing : MPxData {
+  MStatus writeBinary(std::ostream&) override { return MStatus::kSuccess; }
+};
+
 TEST_F(SplineExportTest, MissingSplineDataEndsTheExportQuietly) {
   Description d(harness::twoCurvesAndAnEmptyBatch());
   auto delegate = delegateFor(d);
   mayastandin::setObject(d.node, "outRenderData", MObject());
   delegate->SetAttributes(true, 0.0);
+  // Empty serialised data is not handed to XGen.
+  mayastandin::setObject(d.node, "outRenderData", mayastandin::createPluginData(new WritesNothing));
+  delegate->SetAttributes(true, 0.0);
+  EXPECT_EQ(xgenstandin::lastLoad().loads, 0);
   mayastandin::setObject(d.node, "outRenderData",
                          mayastandin::createPluginData(new mayastandin::SplineData({})));
   delegate->SetAttributes(true, 0.0);  // serialises to a header only, no batches
@@ -258,8 +280,9 @@ TEST_F(SplineExportTest, EqualTextureCoordinatesGiveZeroArea) {
             (Floats{0.5f, 0.5f, 0, 0.5f, 0.5f, 0}));
 }
 
-// A batch whose curve table reaches outside its own vertex arrays cannot be
-// read safely; it is left out and the batches after it keep their numbers.
+// A batch whose curve table reaches outside its own vertex arrays, or whose
+// arrays are shorter than its counts, cannot be read safely; it is left out
+// and the batches after it keep their numbers.
 TEST_F(SplineExportTest, ABatchWhoseCurvesReachPastItsVerticesIsSkipped) {
   splinedata::Batch bad;
   bad.primitiveCount = 1;
@@ -271,14 +294,20 @@ TEST_F(SplineExportTest, ABatchWhoseCurvesReachPastItsVerticesIsSkipped) {
   tooMany.infos = {0, 2, 0, 2};
   splinedata::Batch good = bad;
   good.infos = {0, 2};
-  Description d({bad, tooMany, good});
+  splinedata::Batch shortPositions = good;
+  shortPositions.samples[0].positions.resize(3);
+  splinedata::Batch shortDirections = good;
+  shortDirections.samples[0].widthDirections.resize(3);
+  splinedata::Batch shortInfos = good;
+  shortInfos.primitiveCount = 2;
+  Description d({bad, tooMany, shortPositions, shortDirections, shortInfos, good});
   auto delegate = delegateFor(d);
   delegate->SetAttributes(true, 0.0);
   EXPECT_EQ(callSummaries(), (Strings{
-                                 "VRXCreate desc|2 curves",
-                                 "VRXSetAttribute desc|2 basis,extrapolate",
-                                 "VRXConnect desc|2. -> desc.objects",
-                                 "VRXSetAttribute desc|2 nvertices,P,width,N,st",
+                                 "VRXCreate desc|5 curves",
+                                 "VRXSetAttribute desc|5 basis,extrapolate",
+                                 "VRXConnect desc|5. -> desc.objects",
+                                 "VRXSetAttribute desc|5 nvertices,P,width,N,st",
                              }));
 }
 

@@ -49,8 +49,16 @@ TEST_F(DelegateSlots, TheSplinesDelegateAnswersThroughItsFixedSlots) {
   EXPECT_TRUE(reinterpret_cast<Query>(harness::slot(delegate, 7))(delegate));  // IsTimeDependent
   EXPECT_TRUE(reinterpret_cast<Query>(harness::slot(delegate, 8))(delegate));  // RegisterCallbacks
   EXPECT_EQ(mayastandin::liveCallbackCount(d.node), 2u);
+  MObject settings = mayastandin::createNode("zephrinGlobals", "settings1");
+  mayastandin::setBool(settings, "enableSmoothCurves", true);
+  mayastandin::setBool(settings, "smoothCurves", true);
+  using Settings = void (*)(void*, const MObject&);
+  reinterpret_cast<Settings>(harness::slot(delegate, 9))(delegate, settings);  // SetSettingsNode
   reinterpret_cast<Export>(harness::slot(delegate, 4))(delegate, false, 4.0);  // SetAttributes
   EXPECT_NE(harness::lastCall("VRXSetAttributeAtTime", "desc|0"), nullptr);
+  const auto* shape = harness::lastCall("VRXSetAttribute", "desc|0", "basis");
+  ASSERT_NE(shape, nullptr);
+  EXPECT_EQ(harness::findParam(*shape, "basis")->strings, std::vector<std::string>{"catmull-rom"});
   harness::removeCallbacks(delegate);
   EXPECT_EQ(mayastandin::liveCallbackCount(d.node), 0u);
   reinterpret_cast<Action>(harness::slot(delegate, 1))(delegate);  // deleting destructor

@@ -15,8 +15,6 @@ using mayastandin::attributeOf;
 using mayastandin::host;
 using mayastandin::Node;
 
-const MObject MObject::kNullObj;
-
 namespace {
 
 void report(MStatus* status, MStatus value) {
@@ -42,11 +40,6 @@ MStatus MFnDependencyNode::setObject(const MObject& node) {
   return MStatus::kSuccess;
 }
 
-MObject MFnDependencyNode::object(MStatus* status) const {
-  report(status, node_.isNull() ? MStatus::kFailure : MStatus::kSuccess);
-  return node_;
-}
-
 MPlug MFnDependencyNode::findPlug(const MString& name, bool, MStatus* status) const {
   if (!findAttribute(node_, name.asChar())) {
     report(status, MStatus::kInvalidParameter);
@@ -60,12 +53,6 @@ MString MFnDependencyNode::typeName(MStatus* status) const {
   Node* n = asNode(node_);
   report(status, n ? MStatus::kSuccess : MStatus::kFailure);
   return n ? MString(n->type.c_str()) : MString();
-}
-
-MString MFnDependencyNode::name(MStatus* status) const {
-  Node* n = asNode(node_);
-  report(status, n ? MStatus::kSuccess : MStatus::kFailure);
-  return n ? MString(n->name.c_str()) : MString();
 }
 
 bool MPlug::isNull(MStatus* status) const {
@@ -134,7 +121,6 @@ bool MPlug::connectedTo(MPlugArray& plugs, bool asDst, bool asSrc, MStatus* stat
   return plugs.length() > 0;
 }
 
-MStatus MPxData::readBinary(std::istream&, unsigned int) { return MStatus::kFailure; }
 MStatus MPxData::writeBinary(std::ostream&) { return MStatus::kFailure; }
 
 MFnPluginData::MFnPluginData(const MObject& object, MStatus* status) {

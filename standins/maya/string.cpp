@@ -6,14 +6,18 @@
 
 namespace {
 
-// The shortest %g text that reads back as the same double.
+// The shortest %g text that reads back as the same double, in plain
+// notation when one reads back ("10", not "1e+01"); else in exponent form.
 std::string doubleText(double value) {
   char text[40];
+  std::string exponentForm;
   for (int precision = 1; precision <= 17; ++precision) {
     std::snprintf(text, sizeof text, "%.*g", precision, value);
-    if (std::strtod(text, nullptr) == value) break;
+    if (std::strtod(text, nullptr) != value) continue;
+    if (!std::strchr(text, 'e')) return text;
+    if (exponentForm.empty()) exponentForm = text;
   }
-  return text;
+  return exponentForm.empty() ? text : exponentForm;
 }
 
 }  // namespace

@@ -11,8 +11,12 @@ const splinedata::Sample* sampleOf(const splinedata::Batch* batch, unsigned int 
   return batch && sample < batch->samples.size() ? &batch->samples[sample] : nullptr;
 }
 
-const float* dataOf(const std::vector<float>* values) {
-  return values && !values->empty() ? values->data() : nullptr;
+// A sample's array only when it holds perVertex values for every vertex of
+// the batch: the counts the iterator reports are then safe to read by.
+const float* dataOf(const splinedata::Batch* batch, const std::vector<float>* values,
+                    std::size_t perVertex) {
+  if (!values || values->empty()) return nullptr;
+  return values->size() >= perVertex * batch->vertexCount ? values->data() : nullptr;
 }
 
 }  // namespace
@@ -65,27 +69,30 @@ unsigned int XgItSpline::vertexCount() const { return batch() ? batch()->vertexC
 unsigned int XgItSpline::primitiveInfoStride() const { return batch() ? batch()->infoStride : 0; }
 
 const unsigned int* XgItSpline::primitiveInfos() const {
-  return batch() && !batch()->infos.empty() ? batch()->infos.data() : nullptr;
+  const auto* b = batch();
+  if (!b || b->infos.empty()) return nullptr;
+  std::size_t needed = std::size_t(b->infoStride) * b->primitiveCount;
+  return b->infos.size() >= needed ? b->infos.data() : nullptr;
 }
 
 const float* XgItSpline::positions(unsigned int sample) const {
   const auto* s = sampleOf(batch(), sample);
-  return dataOf(s ? &s->positions : nullptr);
+  return dataOf(batch(), s ? &s->positions : nullptr, 3);
 }
 
 const float* XgItSpline::width(unsigned int sample) const {
   const auto* s = sampleOf(batch(), sample);
-  return dataOf(s ? &s->widths : nullptr);
+  return dataOf(batch(), s ? &s->widths : nullptr, 1);
 }
 
 const float* XgItSpline::patchUVs(unsigned int sample) const {
   const auto* s = sampleOf(batch(), sample);
-  return dataOf(s ? &s->patchUVs : nullptr);
+  return dataOf(batch(), s ? &s->patchUVs : nullptr, 2);
 }
 
 const float* XgItSpline::widthDirection(unsigned int sample) const {
   const auto* s = sampleOf(batch(), sample);
-  return dataOf(s ? &s->widthDirections : nullptr);
+  return dataOf(batch(), s ? &s->widthDirections : nullptr, 3);
 }
 
 }  // namespace XGenSplineAPI

@@ -14,11 +14,9 @@ class MFnDependencyNode {
 
   // Fails with kInvalidParameter unless node is a dependency node.
   MStatus setObject(const MObject& node);
-  MObject object(MStatus* status = nullptr) const;
   // A null plug and kInvalidParameter when the node has no such attribute.
   MPlug findPlug(const MString& name, bool wantNetworkedPlug, MStatus* status = nullptr) const;
   MString typeName(MStatus* status = nullptr) const;
-  MString name(MStatus* status = nullptr) const;
 
  private:
   MObject node_;

@@ -12,8 +12,8 @@ using MCreateSyntaxFunction = MSyntax (*)();
 
 class MFnPlugin {
  public:
-  MFnPlugin(MObject& plugin, const char* vendor = "Unknown", const char* version = "Unknown",
-            const char* requiredApiVersion = "Any", MStatus* status = nullptr);
+  MFnPlugin(MObject& plugin, const char* vendor, const char* version,
+            const char* requiredApiVersion, MStatus* status = nullptr);
   ~MFnPlugin() = default;
 
   // kFailure when the name is taken or the object is not a plug-in.

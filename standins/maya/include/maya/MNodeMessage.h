@@ -12,12 +12,6 @@ class MNodeMessage : public MMessage {
     kConnectionBroken = 0x02,
     kAttributeEval = 0x04,
     kAttributeSet = 0x08,
-    kAttributeLocked = 0x10,
-    kAttributeUnlocked = 0x20,
-    kAttributeAdded = 0x40,
-    kAttributeRemoved = 0x80,
-    kAttributeRenamed = 0x100,
-    kIncomingDirection = 0x800,
   };
   using MAttr2PlugFunction = void (*)(AttributeMessage message, MPlug& plug, MPlug& otherPlug,
                                       void* clientData);

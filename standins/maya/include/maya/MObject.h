@@ -19,8 +19,6 @@ class MObject {
   bool operator==(const MObject& other) const { return entity_ == other.entity_; }
   bool operator!=(const MObject& other) const { return entity_ != other.entity_; }
 
-  static const MObject kNullObj;
-
   // Stand-in access to the model behind the handle.
   explicit MObject(std::shared_ptr<mayastandin::Entity> entity) : entity_(std::move(entity)) {}
   mayastandin::Entity* entity() const { return entity_.get(); }

@@ -13,9 +13,6 @@ class MObjectHandle {
   }
 
   const MObject& objectRef() const { return object_; }
-  MObject object() const { return object_; }
-  bool isValid() const { return !object_.isNull(); }
-  bool isAlive() const { return !object_.isNull(); }
 
  private:
   MObject object_;

@@ -1,7 +1,6 @@
 // Stand-in for the base of plug-in data types.
 #pragma once
 
-#include <istream>
 #include <ostream>
 
 #include <maya/MStatus.h>
@@ -10,6 +9,5 @@ class MPxData {
  public:
   MPxData() = default;
   virtual ~MPxData() = default;
-  virtual MStatus readBinary(std::istream& in, unsigned int length);
   virtual MStatus writeBinary(std::ostream& out);
 };

@@ -1,6 +1,6 @@
 // Stand-in for the host's string class. Doubles are written in the host's
-// text form: the shortest decimal text that reads back as the same double
-// ("1" for 1.0, "0.5" for 0.5).
+// text form: the shortest plain decimal text that reads back as the same
+// double ("1" for 1.0, "10" for 10.0, "0.5" for 0.5).
 #pragma once
 
 #include <string>
@@ -16,7 +16,6 @@ class MString {
   ~MString() = default;
 
   const char* asChar() const { return text_.c_str(); }
-  unsigned int length() const { return static_cast<unsigned int>(text_.size()); }
 
   MString operator+(const MString& other) const;
   MString operator+(const char* text) const;

@@ -6,18 +6,9 @@
 class MTime {
  public:
   enum Unit {
-    kInvalid,
-    kHours,
-    kMinutes,
     kSeconds,
-    kMilliseconds,
-    kGames,      // 15 frames per second
-    kFilm,       // 24
-    kPALFrame,   // 25
+    kFilm,       // 24 frames per second
     kNTSCFrame,  // 30
-    kShowScan,   // 48
-    kPALField,   // 50
-    kNTSCField,  // 60
   };
 
   MTime() = default;
@@ -25,7 +16,7 @@ class MTime {
 
   double value() const { return value_; }
   Unit unit() const { return unit_; }
-  // This time expressed in another unit; 0 for kInvalid.
+  // This time expressed in another unit.
   double as(Unit unit) const;
 
   static Unit uiUnit();

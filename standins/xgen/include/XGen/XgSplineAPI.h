@@ -20,9 +20,11 @@ class XgItSpline {
   void next();
   unsigned int primitiveCount() const;
   unsigned int vertexCount() const;
+  // The curve table; null when it holds fewer than stride values per curve.
   const unsigned int* primitiveInfos() const;
   unsigned int primitiveInfoStride() const;
-  // Arrays of motion sample `sample`; null when the batch has no such sample.
+  // Arrays of motion sample `sample`; null when the batch has no such sample
+  // or the array is shorter than the batch's vertex count asks.
   const float* positions(unsigned int sample) const;
   const float* width(unsigned int sample) const;
   const float* patchUVs(unsigned int sample) const;
