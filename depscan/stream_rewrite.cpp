@@ -1,13 +1,13 @@
 #include "stream_rewrite.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstring>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "relative_path.h"
@@ -196,15 +196,23 @@ class StreamOutput {
 
   FILE* file() const { return file_; }
 
-  // Closes the output; false, with a message, when the writing command failed.
+  // Closes the output; false, with a message, when a write or the writing
+  // command failed (a full disk, say), so that no cut-off stream passes.
   bool Close() {
-    if (!pipe_) return std::fclose(file_) == 0;
-    int status = ZpClosePipe(file_);
-    sigaction(SIGPIPE, &savedPipeAction_, nullptr);
-    if (status == 0) return true;
-    std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
-                 destination_.c_str(), CommandFailure(status).c_str());
-    return false;
+    bool writeFailed = std::ferror(file_) != 0;
+    int status = 0;
+    if (pipe_) {
+      status = ZpClosePipe(file_);
+      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+    } else {
+      writeFailed = std::fclose(file_) != 0 || writeFailed;
+    }
+    if (status != 0)
+      std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+                   destination_.c_str(), CommandFailure(status).c_str());
+    else if (writeFailed)
+      std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
+    return status == 0 && !writeFailed;
   }
 
  private:
@@ -301,14 +309,13 @@ void RewriteStrings(FILE* in, FILE* out, DependencyTracker& tracker,
 void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options) {
   std::string destination = Destination(name, options);
   ZpHashTable* changedPaths = ChangedPaths(tracker, options);
-  if (IsSameFile(name, destination.c_str())) {
-    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n", name,
-                 destination.c_str());
-  } else if (changedPaths->count == 0) {
-    if (!ZpCopyFile(name, destination.c_str()))
-      std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
-  } else {
-    RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+  if (MayWritePackageFile(name, destination)) {
+    if (changedPaths->count == 0) {
+      if (!ZpCopyFile(name, destination.c_str()))
+        std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
+    } else {
+      RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+    }
   }
   delete changedPaths;
 }
@@ -338,10 +345,4 @@ bool IsPlainAsciiStream(const char* path) {
   }
   std::fclose(in);
   return plain;
-}
-
-bool IsSameFile(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
 }

@@ -1,6 +1,7 @@
 #include "stream_rewrite.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -181,6 +182,23 @@ TEST_F(StreamRewrite, AFailedBinaryWriterLeavesNoDestination) {
                                               "/shot.rib' through vornex (vornex exit status "
                                               "4)\n\n");
   EXPECT_FALSE(ZpFileExists((package_ + "/shot.rib").c_str()));
+}
+
+// A full disk: the stream is reported and no cut-off copy stays behind.
+TEST_F(StreamRewrite, AFailedWriteIsReportedAndLeavesNoDestination) {
+  std::string source = dir_.WriteFile("shot.rib", stream_);
+  std::string destination = package_ + "/shot.rib";
+  // Through vornex, then without it (the stream rewritten from the file).
+  for (std::vector<std::string> dirs : {std::vector<std::string>{StandinDir("vornex")},
+                                        std::vector<std::string>{}}) {
+    ZpScopedEnv path("PATH", PathWith(dirs).c_str());
+    ASSERT_EQ(symlink("/dev/full", destination.c_str()), 0);
+    std::string err = Rewrite(source);
+    EXPECT_NE(err.find("\n#Could not write '" + destination + "'\n\n"), std::string::npos)
+        << err;
+    EXPECT_FALSE(ZpFileExists(destination.c_str()));
+    unlink(destination.c_str());
+  }
 }
 
 TEST_F(StreamRewrite, NeverWritesOverItsOwnSource) {
