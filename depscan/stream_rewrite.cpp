@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <memory>
+#include <unordered_set>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
@@ -100,12 +102,27 @@ class StringRewriter {
     return reinterpret_cast<const char*>(value);
   }
 
+  // Every "${VRXDIR}/<name>" that some file of the package holds.
+  const std::unordered_set<std::string>& TakenReferences() {
+    if (!takenReferences_) {
+      takenReferences_.reset(new std::unordered_set<std::string>);
+      ZpHashTable::Iterator it = {&PackagedNameTable, 0, nullptr, nullptr};
+      it.current = PackagedNameTable.Next(&it.bucket, &it.next);
+      while (it.current) {
+        takenReferences_->insert(reinterpret_cast<const char*>(it.Value()));
+        it.current = PackagedNameTable.Next(&it.bucket, &it.next);
+      }
+    }
+    return *takenReferences_;
+  }
+
   // A UDIM name resolves to one of its tiles. Written as that tile, it would
   // make every tile render the same image; so when all the tiles kept their
   // names side by side in the package, the pattern is written instead.
-  // Empty when the text is no UDIM name or its tiles were renamed apart.
-  static std::string UdimReference(const std::string& text, const std::string& tile,
-                                   const std::string& tileReference) {
+  // Empty when the text is no UDIM name, its tiles were renamed apart, or the
+  // pattern would also take in a tile of another set that has its name.
+  std::string UdimReference(const std::string& text, const std::string& tile,
+                            const std::string& tileReference) {
     size_t marker = text.find(kUdim);
     if (marker == std::string::npos || tile.size() != text.size() ||
         tile.compare(0, marker, text, 0, marker) != 0 ||
@@ -124,7 +141,8 @@ class StringRewriter {
       std::string reference = PackagedReference(path);
       std::string expected = pattern;
       expected.replace(expected.size() - tail, 4, digits);
-      if (!reference.empty() && reference != expected) return std::string();
+      if (reference.empty() ? TakenReferences().count(expected) != 0 : reference != expected)
+        return std::string();
     }
     return pattern;
   }
@@ -134,6 +152,7 @@ class StringRewriter {
   DependencyTracker& tracker_;
   const ZpHashTable& changedPaths_;
   const ToolOptions& options_;
+  std::unique_ptr<std::unordered_set<std::string>> takenReferences_;
 };
 
 std::string Destination(const char* name, const ToolOptions& options) {

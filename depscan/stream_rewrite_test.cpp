@@ -70,6 +70,11 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
   SetPackagedName("/tex/skin.1003.tif", "skin.1003.tif");
   SetPackagedName("/u/leaf.1001.tif", "leaf.1001_1.tif");
   SetPackagedName("/u/leaf.1002.tif", "leaf.1002.tif");
+  // A set whose pattern would also take in a tile of another set.
+  Resolve(*tracker, "/v/bark.UDIM.tif", "/v/bark.1001.tif");
+  Record(changed, "/v/bark.1001.tif");
+  SetPackagedName("/v/bark.1001.tif", "bark.1001.tif");
+  SetPackagedName("/w/bark.1002.tif", "bark.1002.tif");
 
   const std::pair<const char*, const char*> cases[] = {
       {"Shader \"/sh/plastic\" 1", "Shader \"${VRXDIR}/plastic\" 1"},  // ".oso" left off
@@ -85,6 +90,7 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
       {"\"ends in escape\\", "\"ends in escape\\"},
       {"\"/tex/skin.UDIM.tif\"", "\"${VRXDIR}/skin.UDIM.tif\""},
       {"\"/u/leaf.UDIM.tif\"", "\"${VRXDIR}/leaf.1002.tif\""},
+      {"\"/v/bark.UDIM.tif\"", "\"${VRXDIR}/bark.1001.tif\""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, *tracker, changed, *options), out);
 }
