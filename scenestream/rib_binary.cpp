@@ -162,7 +162,6 @@ bool RibScanner::DefineStringToken(int lead) {
   ++definitionDepth_;
   int token = yylex();
   --definitionDepth_;
-  if (token == RibToken::End) return false;  // the input ended: no message
   if (token != RibToken::String) {
     Error("String expected after token \\%o", static_cast<unsigned>(lead));
     return DropToken(token);

@@ -112,6 +112,9 @@ TEST(RibBinaryTest, RequestAndStringDefinitions) {
        {"E:[/d/t.rib:1]: No string token associated with request \\11", "W:[/d/t.rib:1]: Skipping to next call...",
         "340"}},
       {B({0xCD, 0x01}) + "3 4", {"E:[/d/t.rib:1]: String expected after token \\315", "i:4"}},
+      // The input ending where the string should be is no string either.
+      {B({0xCC, 0x05}), {"E:[/d/t.rib:1]: Syntax error, ASCII string expected to encode RI request"}},
+      {B({0xCE, 0x00, 0x01}), {"E:[/d/t.rib:1]: String expected after token \\316"}},
       // A dropped binary array goes with its elements.
       {B({0xCE, 0x00, 0x01, 0xC8, 0x01, 0x3F, 0x80, 0, 0}) + "4",
        {"E:[/d/t.rib:1]: String expected after token \\316", "i:4"}},
