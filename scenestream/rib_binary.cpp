@@ -148,8 +148,11 @@ bool RibScanner::DefineEncodedRequest() {
   ++definitionDepth_;
   int token = ReadRequestName();
   --definitionDepth_;
-  if (RibToken::IsRequest(token)) requestTable_[code] = static_cast<uint32_t>(token);
-  return token != RibToken::End;
+  if (RibToken::IsRequest(token)) {
+    requestTable_[code] = static_cast<uint32_t>(token);
+    return true;
+  }
+  return token != RibToken::End && DropToken(token);
 }
 
 bool RibScanner::DefineStringToken(int lead) {

@@ -96,6 +96,9 @@ TEST(RibBinaryTest, RequestAndStringDefinitions) {
       {B({0xCC, 0x05}) + sphere + B({0xCC, 0x05}) + "\"Cone\"" + B({0xA6, 0x05}), {"272"}},
       // The string's bytes are scanned again: what follows the keyword stays input.
       {B({0xCC, 0x05}) + "\"Sphere 7\"" + B({0xA6, 0x05}), {"i:7", "340"}},
+      // A name that scans to a binary array binds nothing and takes the
+      // array's elements with it.
+      {B({0xCC, 0x05, 0x92, 0xC8, 0x01, 0x3F, 0x80, 0, 0}) + "Sphere", {"340"}},
       // An empty name takes the next token of the input itself.
       {B({0xCC, 0x05}) + "\"\" Cone" + B({0xA6, 0x05}), {"272"}},
       {B({0xCC, 0x05}) + "3 Cone",
