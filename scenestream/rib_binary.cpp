@@ -128,10 +128,12 @@ int RibScanner::ReadDoubleArrayHeader(int lead) {
   return RibToken::ArrayBegin;
 }
 
-// Count and elements little-endian, unlike every other form.
+// Count and elements little-endian, unlike every other form. A count cut
+// short by the end of the input has its missing bytes as 0; the array's
+// first element then finds the end.
 int RibScanner::ReadIntArrayHeader(int lead) {
-  unsigned char b[4];
-  if (!ReadRaw(b, sizeof b)) return RibToken::End;
+  unsigned char b[4] = {};
+  ReadRaw(b, sizeof b);
   intArrayPending_ = true;
   intArrayCount_ = (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
   intArrayWidth_ = static_cast<uint32_t>(lead - 0xD0);

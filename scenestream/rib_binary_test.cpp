@@ -155,12 +155,17 @@ TEST(RibBinaryTest, EveryFormCutAfterItsLeadByteEndsTheStreamQuietly) {
   for (int b = 0xC8; b <= 0xD4; ++b) leads.push_back(b);
   for (int b = 0xD8; b <= 0xDB; ++b) leads.push_back(b);
   for (int lead : leads) {
+    bool intArray = lead >= 0xD1 && lead <= 0xD4;
     Events expected{"340"};
     if (lead == 0x90) expected.push_back("s:");  // needs no byte after it
+    // An integer array's count is missing bytes read as 0: here an empty array.
+    if (intArray) expected.insert(expected.end(), {"[", "]"});
     EXPECT_EQ(Scan("Sphere" + B({lead})), expected) << "lead " << lead;
     // Cut inside a multi-byte length, count or id.
     if (lead == 0xA3 || lead == 0xCB || lead == 0xCE || lead == 0xD0 || lead == 0xDB || lead == 0xD4) {
-      EXPECT_EQ(Scan("Sphere" + B({lead, 0xFF})), Events{"340"}) << "lead " << lead;
+      // The integer array's count is 255, and its first element finds the end.
+      Events cut = intArray ? Events{"340", "["} : Events{"340"};
+      EXPECT_EQ(Scan("Sphere" + B({lead, 0xFF})), cut) << "lead " << lead;
     }
   }
 }
