@@ -11,6 +11,15 @@ namespace {
 constexpr int kMaxFailedAttempts = 4;
 // Exact growth makes the second attempt fit; the bound only guarantees an end.
 constexpr int kMaxRetries = 8;
+
+const char* FirstString(va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const char* text = va_arg(copy, const char*);
+  va_end(copy);
+  return text;
+}
+
 }  // namespace
 
 ZpFormatBuffer::~ZpFormatBuffer() { free(heap_); }
@@ -97,12 +106,10 @@ int ZpFormatBuffer::VAppendf(const char* format, va_list args) {
   auto fits = [&](int n) { return n >= 0 && static_cast<uint32_t>(n) < capacity_ - length_; };
 
   int n = attempt();
-  if (!fits(n) && strcmp(format, "%s") == 0) {
+  const char* text = !fits(n) && strcmp(format, "%s") == 0 ? FirstString(args) : nullptr;
+  if (text != nullptr) {
     // The commonest format: copy the string instead of formatting it again.
-    va_list copy;
-    va_copy(copy, args);
-    const char* text = va_arg(copy, const char*);
-    va_end(copy);
+    // A null argument takes the general path, which prints what vsnprintf does.
     size_t count = strlen(text);
     uint64_t needed = uint64_t{length_} + count + 1;
     if (count > INT_MAX || (needed > capacity_ && !Grow(needed))) {

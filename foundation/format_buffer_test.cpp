@@ -48,6 +48,19 @@ TEST(FormatBufferTest, PlainStringFormatIsCopiedToAnExactSize) {
   EXPECT_EQ(buffer.Text(), big);
 }
 
+// The copy shortcut must not take a null argument for a string.
+TEST(FormatBufferTest, PlainStringFormatOfANullPointerOnAFullBuffer) {
+  ZpFormatBuffer buffer;
+  std::string full(1020, 'n');
+  buffer.Append(full.c_str());
+  const char* volatile nothing = nullptr;  // unknown to the format checks
+  char expected[16];
+  int printed = snprintf(expected, sizeof expected, "%s", nothing);
+  ASSERT_GT(printed, 3);  // too long for the 3 bytes left inline
+  EXPECT_EQ(buffer.Appendf("%s", nothing), printed);
+  EXPECT_EQ(buffer.Text(), full + expected);
+}
+
 TEST(FormatBufferTest, FormattedGrowthAfterExistingText) {
   ZpFormatBuffer buffer;
   buffer.Append("head:");

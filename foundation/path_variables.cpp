@@ -69,7 +69,10 @@ void ExpandLeadingVariable(const std::vector<std::pair<std::string, std::string>
   }
 }
 
-// Rescans from one past each "$", so substituted text is expanded in turn.
+// Moves on one past a "$" that starts no substitution; after one, goes on
+// from where the value begins, so that the whole substituted text is
+// expanded in turn: a value that starts with a reference, and a reference
+// right after one whose value is empty, are expanded too.
 void ExpandEnvironment(std::string& path, ActiveRanges& active) {
   size_t position = 0;
   size_t substitutions = 0;
@@ -89,6 +92,7 @@ void ExpandEnvironment(std::string& path, ActiveRanges& active) {
     size_t length = std::strlen(value);
     path.replace(dollar, close - dollar + 1, value, length);
     NoteSubstitution(active, name, dollar, close - dollar + 1, length);
+    position = dollar;
   }
 }
 

@@ -3,12 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "directories.h"
 
 int RibFromFD::Read(void* buf, int maxBytes) {
-  return static_cast<int>(read(fd, buf, static_cast<size_t>(maxBytes)));
+  // A signal that is reported and continued (SIGHUP) interrupts a blocking
+  // read; giving up then would lose the rest of the stream.
+  ssize_t n;
+  do {
+    n = read(fd, buf, static_cast<size_t>(maxBytes));
+  } while (n < 0 && errno == EINTR);
+  return static_cast<int>(n);
 }
 
 RibFromFile::RibFromFile(const char* path) : RibFromFD(-1) {

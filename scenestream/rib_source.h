@@ -18,7 +18,8 @@ class RibSource {
 class RibFromFD : public RibSource {
  public:
   explicit RibFromFD(int fd) : fd(fd) {}
-  // One read(2) call; its result unchanged (-1 with errno on error).
+  // read(2), repeated when a signal interrupts it; its result unchanged
+  // otherwise (-1 with errno on error).
   int Read(void* buf, int maxBytes) override;
 
  protected:

@@ -2,9 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "../foundation/test_support.h"
 #include "scan_test_support.h"
@@ -57,4 +64,48 @@ TEST(RibSourceTest, DescriptorSourceLeavesTheDescriptorOpen) {
   EXPECT_EQ(ScanSource(new RibFromFD(fds[0])), (std::vector<std::string>{"272"}));
   EXPECT_NE(fcntl(fds[0], F_GETFD), -1);
   close(fds[0]);
+}
+
+namespace {
+
+std::atomic<int> signalsTaken{0};
+void CountSignal(int) { ++signalsTaken; }
+
+// True once the thread sleeps in the kernel (here: blocked in read).
+bool IsSleeping(long tid) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t end = text.rfind(')');
+  return end != std::string::npos && text.compare(end + 2, 1, "S") == 0;
+}
+
+}  // namespace
+
+TEST(RibSourceTest, ReadInterruptedByAContinuedSignalGoesOn) {
+  signalsTaken = 0;
+  // Installed like the crash handler's SIGHUP report: without SA_RESTART.
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = CountSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR2, &action, &previous), 0);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  long readerTid = syscall(SYS_gettid);
+  pthread_t reader = pthread_self();
+  std::thread writer([&] {
+    for (int i = 0; i < 3000 && !IsSleeping(readerTid); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pthread_kill(reader, SIGUSR2);
+    while (signalsTaken == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(write(fds[1], "Cone", 4), 4);
+    close(fds[1]);
+  });
+  RibFromFD source(fds[0]);
+  char buf[8];
+  EXPECT_EQ(source.Read(buf, sizeof buf), 4);
+  writer.join();
+  EXPECT_EQ(std::string(buf, 4), "Cone");
+  EXPECT_EQ(signalsTaken, 1);
+  close(fds[0]);
+  sigaction(SIGUSR2, &previous, nullptr);
 }

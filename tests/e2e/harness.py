@@ -204,6 +204,34 @@ def send_when_reading(sig):
     return interact
 
 
+def signal_handled(process, sig):
+    """Waits until sig is no longer pending and the process sleeps again."""
+    deadline = time.time() + 30
+    bit = 1 << (sig - 1)
+    while time.time() < deadline:
+        try:
+            with open("/proc/%d/status" % process.pid) as f:
+                fields = dict(line.split(":", 1) for line in f if ":" in line)
+        except OSError:
+            return
+        pending = int(fields["SigPnd"], 16) | int(fields["ShdPnd"], 16)
+        if not pending & bit and fields["State"].split()[0] == "S":
+            return
+        time.sleep(0.01)
+
+
+def send_between(sig, first):
+    """Writes the first part of standard input, signals the process while it
+    waits for more, and leaves the rest (the case's stdin) to follow."""
+    def interact(process, tmp):
+        process.stdin.write(stdin_bytes(first, tmp))
+        process.stdin.flush()
+        wait_until_reading(process)
+        process.send_signal(sig)
+        signal_handled(process, sig)
+    return interact
+
+
 def main(cases, argv):
     if len(argv) >= 2 and argv[1] == "--list":
         print("\n".join(c.name for c in cases))

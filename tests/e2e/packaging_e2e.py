@@ -315,6 +315,22 @@ CASES += [
          check=files_are(SAME_FOLDER)),
 ]
 
+# An input in the package folder and a nested stream that takes its name
+# first: the nested stream is not written over the input.
+NESTED_OVER_INPUT = {"pkg/a.rib": evaluate("vrxstream", "{T}/x/a.rib"),
+                     "x/a.rib": texture("{T}/x/moss.tif"), "x/moss.tif": TIFF_LE}
+CASES += [
+    Case("package_never_writes_over_another_source", files=NESTED_OVER_INPUT,
+         env=with_standins(), args=["-package", "{T}/pkg", "{T}/pkg/a.rib"],
+         stderr="\n#Not writing '{T}/x/a.rib' as '{T}/pkg/a.rib': that would overwrite "
+                "'{T}/pkg/a.rib'\n\n",
+         check=files_are({
+             "pkg/a.rib": NESTED_OVER_INPUT["pkg/a.rib"],
+             "pkg/a_1.rib": evaluate("vrxstream", "${VRXDIR}/a.rib"),
+             "pkg/moss.tif": TIFF_LE,
+         })),
+]
+
 # File names holding blanks, quotes, "$(...)" and backquotes reach texmeld and
 # the binary writing command as they are, and run nothing.
 ODD = 'we ird "q" $(touch pwned) `touch pwned2`.tif'
@@ -368,6 +384,15 @@ CASES += [
                            ("Z", ["w"], ["z"]), ("idle", ["x"], [])),
          args=["-order", "X.rib", "Y.rib", "Z.rib", "W.rib", "idle.rib"],
          stdout="W.rib\nX.rib\nZ.rib\nY.rib\n"),
+    Case("order_reversed_chain_one_level_per_pass",
+         files=order_files(("one", [], ["a"]), ("two", ["a"], ["b"]), ("three", ["b"], ["final"])),
+         args=["-order", "three.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    # Two streams that read each other's images: the last waiting one first.
+    Case("order_cycle_is_broken",
+         files=order_files(("A", ["b"], ["a"]), ("B", ["a"], ["b"])),
+         args=["-order", "A.rib", "B.rib"],
+         stdout="B.rib\nA.rib\n"),
 ]
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ import signal
 import sys
 
 from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Gzip,
-                     Pattern, Symlink, main, send_when_reading)
+                     Pattern, Symlink, main, send_between, send_when_reading)
 
 USAGE = "".join(line + "\n" for line in [
     "",
@@ -363,6 +363,11 @@ CASES += [
          status=1),
     Case("crash_report_abort", env=CRASH_ENV, interact=send_when_reading(signal.SIGABRT),
          stderr=Pattern(HEADER % (6, "Abort") + REPORT_BODY), status=1),
+    # A hangup is reported and the run goes on: no byte of the stream is lost.
+    Case("hangup_while_reading_stdin_loses_nothing", files=dict(ONE, **{"x.tif": TIFF_LE}),
+         env=CRASH_ENV, interact=send_between(signal.SIGHUP, texture("{T}/x.tif")),
+         stdin=texture("{T}/wood.tif"), stdout="t {T}/wood.tif\nt {T}/x.tif\n",
+         stderr=Pattern(HEADER % (1, "Hangup") + REPORT_BODY)),
     Case("crash_handler_off_with_dump_core", env=dict(CRASH_ENV, ZP_DUMP_CORE=""),
          interact=send_when_reading(signal.SIGSEGV), status=-signal.SIGSEGV),
 ]
