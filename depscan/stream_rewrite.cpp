@@ -82,13 +82,23 @@ class StringRewriter {
   // changed path.
   void Write(std::string text, FILE* out) {
     if (Holds(tracker_.packagePathValues, text)) text = kPackagePathReplacement;
-    std::string resolved = tracker_.ResolvedShaderPath(text);
-    if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos)
-      resolved = tracker_.ResolvedShaderPath(Unescaped(text));
+    std::string name = text;
+    std::string resolved = tracker_.ResolvedShaderPath(name);
+    if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos) {
+      name = Unescaped(text);
+      resolved = tracker_.ResolvedShaderPath(name);
+    }
+    // The tracker records names expanded (path variables replaced, relative
+    // names made absolute): "tex/wood.tx" left as written would keep
+    // pointing out of the package.
+    if (!Holds(changedPaths_, resolved) && !name.empty()) {
+      tracker_.pathVariables.Expand(name, true);
+      resolved = tracker_.ResolvedShaderPath(name);
+    }
     if (!Holds(changedPaths_, resolved)) return WriteRaw(text, out);
     std::string reference = PackagedReference(resolved);
     if (reference.empty()) return WriteEscaped(SplitRelativePath(options_, resolved), out);
-    std::string tiles = UdimReference(text, resolved, reference);
+    std::string tiles = UdimReference(name, resolved, reference);
     if (!tiles.empty()) return WriteEscaped(tiles, out);
     if (reference.size() >= 5 && reference.compare(reference.size() - 4, 4, ".oso") == 0)
       reference.resize(reference.size() - 4);

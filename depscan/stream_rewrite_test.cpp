@@ -8,6 +8,7 @@
 
 #include "packaging_test_support.h"
 #include "file_utils.h"
+#include "path_strings.h"
 #include "process.h"
 
 namespace {
@@ -70,6 +71,12 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
   SetPackagedName("/tex/skin.1003.tif", "skin.1003.tif");
   SetPackagedName("/u/leaf.1001.tif", "leaf.1001_1.tif");
   SetPackagedName("/u/leaf.1002.tif", "leaf.1002.tif");
+  // Names the tracker recorded expanded: relative, or through a variable.
+  ZpScopedEnv texDir("ZP_TEST_TEXDIR", "/tex");
+  const std::string relative = ZpCurrentDirectory() + "/maps/rel.tx";
+  Resolve(*tracker, relative, relative);
+  Record(changed, relative);
+  SetPackagedName(relative, "rel.tx");
   // A set whose pattern would also take in a tile of another set.
   Resolve(*tracker, "/v/bark.UDIM.tif", "/v/bark.1001.tif");
   Record(changed, "/v/bark.1001.tif");
@@ -91,6 +98,9 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
       {"\"/tex/skin.UDIM.tif\"", "\"${VRXDIR}/skin.UDIM.tif\""},
       {"\"/u/leaf.UDIM.tif\"", "\"${VRXDIR}/leaf.1002.tif\""},
       {"\"/v/bark.UDIM.tif\"", "\"${VRXDIR}/bark.1001.tif\""},
+      {"\"maps/rel.tx\"", "\"${VRXDIR}/rel.tx\""},
+      {"\"${ZP_TEST_TEXDIR}/wood.tx\"", "\"${VRXDIR}/wood.tx\""},
+      {"\"string\" \"tex\"", "\"string\" \"tex\""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, *tracker, changed, *options), out);
 }

@@ -260,6 +260,12 @@ TEST_F(PathVariablesTest, ResolveInPlaceExpandsWithoutLookingAtTheDisk) {
   vars_->ResolveInPlace(&second);
   EXPECT_EQ(second, first);
 
+  // One address per expanded text, however the text was written.
+  std::string written = cwd + "/alpha/missing";
+  const char* plain = written.c_str();
+  vars_->ResolveInPlace(&plain);
+  EXPECT_EQ(plain, first);
+
   const char* none = nullptr;
   vars_->ResolveInPlace(&none);
   EXPECT_EQ(none, nullptr);

@@ -84,9 +84,10 @@ def listing(tmp, stream):
 
 
 # The fixture shot: two input streams. shot.rib has three textures that share
-# a name, UDIM tiles, a nested stream, a procedural, missing resources of every
-# kind, and reads two images that shadow.rib renders: occlusion.tif, found on
-# disk from an earlier render, and shadow.tif, not rendered yet.
+# a name, UDIM tiles, a texture named relative to the working directory, a
+# nested stream, a procedural, missing resources of every kind, and reads two
+# images that shadow.rib renders: occlusion.tif, found on disk from an earlier
+# render, and shadow.tif, not rendered yet.
 SHOT = (
     shader("{T}/src/shaders/plastic")
     + shader("{T}/src/shaders/gone")
@@ -94,6 +95,7 @@ SHOT = (
     + texture("{T}/src/b/wood.tif")
     + texture("{T}/src/c/wood.tif")
     + texture("{T}/src/tex/skin.UDIM.tif")
+    + texture("src/d/bark.tif")  # relative to the working directory
     + texture("{T}/src/tex/lost.png")
     + texture("{T}/src/maps/occlusion.tif")
     + texture("{T}/src/render/shadow.tif")
@@ -110,6 +112,7 @@ SHOT_FILES = {
     "src/a/wood.tif": TIFF_LE + b"a",
     "src/b/wood.tif": TIFF_LE + b"b",
     "src/c/wood.tif": TIFF_LE + b"c",
+    "src/d/bark.tif": TIFF_LE + b"d",
     "src/tex/skin.1001.tif": TIFF_LE + b"1001",
     "src/tex/skin.1002.tif": TIFF_LE + b"1002",
     "src/tex/inner.tif": TIFF_LE,
@@ -123,6 +126,7 @@ PACKAGED = {
     "{T}/src/a/wood.tif": "wood.tif",
     "{T}/src/b/wood.tif": "wood_1.tif",
     "{T}/src/c/wood.tif": "wood_2.tif",
+    "{T}/src/d/bark.tif": "bark.tif",
     "{T}/src/tex/skin.1001.tif": "skin.1001.tif",
     "{T}/src/tex/skin.1002.tif": "skin.1002.tif",
     "{T}/src/tex/inner.tif": "inner.tif",
