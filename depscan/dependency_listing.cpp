@@ -10,7 +10,11 @@ void PrintTrackerListing(DependencyTracker& tracker, uint32_t kindMask) {
     if (!(kindMask & bit)) continue;
     DependencyKind kind = static_cast<DependencyKind>(bit);
     const char* prefix = DependencyKindPrefix(kind);
-    for (const std::string* path = tracker.First(kind); !path->empty(); path = tracker.Next())
-      std::printf("%s %s\n", prefix, path->c_str());
+    for (std::string_view path : tracker.SortedKeys(kind)) {
+      std::fputs(prefix, stdout);
+      std::putchar(' ');
+      std::fwrite(path.data(), 1, path.size(), stdout);
+      std::putchar('\n');
+    }
   }
 }

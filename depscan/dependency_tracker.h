@@ -5,12 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "dependency_kind.h"
+#include "existence_cache.h"
 #include "hash_table.h"
 #include "path_variables.h"
+#include "pointer_set.h"
 #include "rib_scanner.h"
 #include "rib_source.h"
 
@@ -39,6 +42,10 @@ class DependencyTracker {
   // once the last entry has been passed. First with a value that is not one
   // of the nine kinds leaves the list as it was and restarts it.
   const std::string* First(DependencyKind kind);
+  // The keys of one kind's table in the same order, as views into the
+  // table, valid until the table changes; empty for any other value. The
+  // listing reads long tables this way, without a copy of every key.
+  std::vector<std::string_view> SortedKeys(DependencyKind kind);
   const std::string* Next();
   const std::string* Current() const;
 
@@ -61,9 +68,10 @@ class DependencyTracker {
   uint32_t ScanStringParameters();
   void SkipArrays(int n);
 
-  // Classification.
-  void AddImage(const std::string& value, bool texture, bool requireTiff);
-  void AddFoundTexture(const std::string& path, const std::string& value, bool requireTiff);
+  // Classification. Every text is followed by a NUL, as the text of a
+  // std::string or of an interned value is.
+  void AddImage(std::string_view value, bool texture, bool requireTiff);
+  void AddFoundTexture(const std::string& path, std::string_view value, bool requireTiff);
   void AddShader(const std::string& value);
   void AddProcedural(const std::string& name);
   void AddNestedStream(const std::string& path);
@@ -104,9 +112,16 @@ class DependencyTracker {
 
   ZpHashTable* KindTable(DependencyKind kind);
   // Sets on strings: NUL-terminated keys, value 0, never an empty key.
-  static void Enter(ZpHashTable& table, const std::string& key);
-  static bool Contains(const ZpHashTable& table, const std::string& key);
-  void SetResolvedName(const std::string& key, const std::string& path);
+  static void Enter(ZpHashTable& table, std::string_view key);
+  static bool Contains(const ZpHashTable& table, std::string_view key);
+  void SetResolvedName(std::string_view key, const std::string& path);
+  // The current string token through the path variables: the interned text.
+  const char* ExpandedTokenPointer();
+  // AddImage of a texture candidate and AddShader, from the request loop,
+  // once per distinct value: with the disk unchanged during the scan,
+  // classifying a value again would change no table.
+  void ClassifyTextureCandidate(const char* value);
+  void ClassifyShader(const char* value);
   bool MayDescendInto(const std::string& path, FileIdentity* identity) const;
   void ScanNestedSource(RibSource* source, const std::string& path);
 
@@ -118,6 +133,10 @@ class DependencyTracker {
   // the number of nested streams being read.
   std::vector<FileIdentity> nestingChain;
   size_t nestingDepth = 0;
+  // Per-scan memory of the disk and of the values already classified.
+  ExistenceCache existence;
+  PointerSet classifiedTextures;
+  PointerSet classifiedShaders;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard
@@ -127,7 +146,7 @@ void ReportFirstParseError(void* user, int severity, const char* message);
 
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.
-bool HasTextureExtension(const std::string& value);
+bool HasTextureExtension(std::string_view value);
 
 // True when the file's first four bytes are a TIFF or BigTIFF header in
 // either byte order (or one of their byte reversals).

@@ -40,10 +40,15 @@ TEST_F(DependencyTrackerTest, EmptyTableEndsAtOnceAndNextStaysAtTheEnd) {
 
 TEST_F(DependencyTrackerTest, ListIsSortedBytewise) {
   // Upper case before lower case, a path before its extension, bytes above
-  // 0x7F after ASCII.
+  // 0x7F after ASCII; also where long names first differ far in.
   auto tracker = Scan(TextureRequest(Path("a.tiff")) + TextureRequest(Path("\xC3\xA9.tif")) +
-                      TextureRequest(Path("a.tif")) + TextureRequest(Path("B.tif")));
-  EXPECT_EQ((Paths{Path("B.tif"), Path("a.tif"), Path("a.tiff"), Path("\xC3\xA9.tif")}),
+                      TextureRequest(Path("a.tif")) + TextureRequest(Path("B.tif")) +
+                      TextureRequest(Path("long/name/for/sorting/b.exr")) +
+                      TextureRequest(Path("long/name/for/sorting.exr")) +
+                      TextureRequest(Path("long/name/for/sorting/a.exr")));
+  EXPECT_EQ((Paths{Path("B.tif"), Path("a.tif"), Path("a.tiff"),
+                   Path("long/name/for/sorting.exr"), Path("long/name/for/sorting/a.exr"),
+                   Path("long/name/for/sorting/b.exr"), Path("\xC3\xA9.tif")}),
             Entries(*tracker, DependencyKind::MissingTexture));
 }
 

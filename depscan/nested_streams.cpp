@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "dependency_tracker.h"
-#include "file_utils.h"
 
 namespace {
 
@@ -27,7 +26,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 void DependencyTracker::AddShader(const std::string& value) {
   if (!trackShaders) return;
   std::string path = EndsWith(value, kShaderSuffix) ? value : value + kShaderSuffix;
-  if (ZpFileExists(path.c_str())) {
+  if (existence.Exists(path)) {
     Enter(shaders, path);
     SetResolvedName(path, path);
   } else {
@@ -38,7 +37,7 @@ void DependencyTracker::AddShader(const std::string& value) {
 void DependencyTracker::AddProcedural(const std::string& procedural) {
   for (const char* suffix : kProceduralSuffixes) {
     std::string path = procedural + suffix;
-    if (ZpFileExists(path.c_str())) {
+    if (existence.Exists(path)) {
       Enter(procedurals, path);
       SetResolvedName(procedural, path);
       return;
@@ -48,7 +47,7 @@ void DependencyTracker::AddProcedural(const std::string& procedural) {
 }
 
 void DependencyTracker::AddNestedStream(const std::string& path) {
-  if (!ZpFileExists(path.c_str())) {
+  if (!existence.Exists(path)) {
     Enter(missingStreams, path);
     return;
   }

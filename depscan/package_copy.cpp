@@ -8,6 +8,7 @@
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "relative_path.h"
@@ -22,6 +23,7 @@ bool Holds(const ZpHashTable& set, const std::string& key) {
 }
 
 void CopyPlain(const std::string& path, const std::string& destination, bool echo) {
+  if (!MayWritePackageFile(path, destination)) return;
   if (!ZpCopyFile(path.c_str(), destination.c_str()))
     std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(), destination.c_str());
   else if (echo)
@@ -46,17 +48,16 @@ bool IsRescalableTiff(const std::string& path) {
 
 void CopyRescaled(const std::string& path, const std::string& destination, float scale) {
   if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
-  if (IsSameFile(path.c_str(), destination.c_str())) {
-    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n", path.c_str(),
-                 destination.c_str());
-    return;
-  }
+  if (!MayWritePackageFile(path, destination)) return;
   // Only a file that this run's texmeld wrote counts as its success.
   ZpRemoveFile(destination.c_str());
   char factor[32];
   std::snprintf(factor, sizeof factor, "%g", double(scale));
-  ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(), destination.c_str(),
-               static_cast<const char*>(nullptr));
+  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(),
+                            destination.c_str(), static_cast<const char*>(nullptr));
+  // A texmeld that fails may leave a partial image: the full-size texture is
+  // better than a broken one.
+  if (status != 0) ZpRemoveFile(destination.c_str());
   if (!ZpFileExists(destination.c_str())) CopyPlain(path, destination, false);
 }
 
@@ -113,6 +114,7 @@ void CopyTrackerFiles(DependencyTracker& tracker, ToolOptions& options,
 void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& trackers,
                   const ZpHashTable& producedNames) {
   NamePackageContents(trackers, options);
+  IndexPackageSources();
   for (DependencyTracker* tracker : trackers) RewriteStream(*tracker, tracker->Name(), options);
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
 }

@@ -59,6 +59,7 @@ class PackageCopy : public PackagedNamesTest {
     words.insert(words.begin(), {"-package", package_});
     TestOptions options(words);
     NamePackageContents({tracker_.get()}, TestOptions({"-package", package_}).operator*());
+    IndexPackageSources();
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     CopyTrackerFiles(*tracker_, *options, produced_);
@@ -148,6 +149,16 @@ TEST_F(PackageCopy, AFailedTexmeldFallsBackToACopyEvenOverAnOldResult) {
   EXPECT_EQ(Packaged("wood.tif"), ZpReadWholeFile(texture));
 }
 
+TEST_F(PackageCopy, ATexmeldThatFailsHalfwayLeavesTheFullTexture) {
+  std::string fake = dir_.MakeDir("fake");
+  dir_.WriteFile("fake/texmeld", "#!/bin/sh\nprintf 'II*' > \"$5\"\nexit 1\n");
+  chmod((fake + "/texmeld").c_str(), 0755);
+  ZpScopedEnv path("PATH", PathWith({fake}).c_str());
+  std::string texture = Add(tracker_->textures, WriteTiff(dir_ / "tex/wood.tif", 8, 8));
+  Copy({"-scale", "0.5"});
+  EXPECT_EQ(Packaged("wood.tif"), ZpReadWholeFile(texture));
+}
+
 TEST_F(PackageCopy, ATextureIsNeverRescaledOverItself) {
   std::string texture = Add(tracker_->textures, WriteTiff(package_ + "/wood.tif", 8, 8));
   std::string before = ZpReadWholeFile(texture);
@@ -156,6 +167,22 @@ TEST_F(PackageCopy, ATextureIsNeverRescaledOverItself) {
                       "': they are the same file\n\n");
   EXPECT_EQ(ZpReadWholeFile(texture), before);
   EXPECT_EQ(ZpReadWholeFile(dir_ / "texmeld.log"), "");
+}
+
+// Packaging into the folder a texture lies in: another texture renamed onto
+// that texture's name must not overwrite it, copied or shrunk.
+TEST_F(PackageCopy, ACopyNeverOverwritesAnotherSourceOfThePackage) {
+  std::string outside = Add(tracker_->textures, WriteTiff(dir_ / "nested/wood.tif", 8, 8));
+  std::string inside = Add(tracker_->textures, WriteTiff(package_ + "/wood.tif", 6, 6));
+  std::string before = ZpReadWholeFile(inside);
+  for (std::vector<std::string> words : {std::vector<std::string>{},
+                                         std::vector<std::string>{"-scale", "0.5"}}) {
+    Copy(words);
+    EXPECT_EQ(err_, "\n#Not writing '" + outside + "' as '" + inside +
+                        "': that would overwrite '" + inside + "'\n\n");
+    EXPECT_EQ(ZpReadWholeFile(inside), before);
+    EXPECT_EQ(TiffWidth(package_ + "/wood_1.tif"), words.empty() ? 6u : 3u);
+  }
 }
 
 }  // namespace

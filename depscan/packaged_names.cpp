@@ -36,13 +36,31 @@ void Enter(ZpHashTable& set, const std::string& key) {
   set.Insert(key.c_str(), uint32_t(key.size() + 1), 0);
 }
 
+bool HasParentStep(const std::string& name) {
+  for (size_t start = 0;;) {
+    size_t end = name.find_first_of("/\\", start);
+    if (name.compare(start, end == std::string::npos ? end : end - start, "..") == 0) return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+// The relative name, unless it climbs out of its root ("-r /shot" with
+// /shot/../tex/a.tif): the copy would land outside the package, so such a
+// path is named by its file name alone.
+std::string NameInPackage(const ToolOptions& options, const std::string& path) {
+  std::string name = SplitRelativePath(options, path);
+  if (!HasParentStep(name)) return name;
+  return path.substr(path.find_last_of("/\\") + 1);
+}
+
 // Takes the path's relative name when free, else queues it for renaming.
 void Claim(const std::string& path, const ToolOptions& options,
            ZpTypedHash<const char>& candidateNames, ZpHashTable& handledPaths,
            std::vector<std::string>& clashingPaths) {
   if (Holds(handledPaths, path)) return;
   Enter(handledPaths, path);
-  std::string candidate = kPackageDirPrefix + SplitRelativePath(options, path);
+  std::string candidate = kPackageDirPrefix + NameInPackage(options, path);
   uint64_t unused;
   if (candidateNames.Find(candidate.c_str(), &unused))
     clashingPaths.push_back(path);
@@ -52,7 +70,7 @@ void Claim(const std::string& path, const ToolOptions& options,
 
 void Rename(const std::string& path, const ToolOptions& options,
             ZpTypedHash<const char>& candidateNames) {
-  std::string name = SplitRelativePath(options, path);
+  std::string name = NameInPackage(options, path);
   size_t dot = name.rfind('.');
   std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
   std::string extension = dot == std::string::npos ? "" : name.substr(dot);

@@ -54,6 +54,20 @@ TEST_F(PackagedNames, RootsKeepSubdirectoriesAndTheLastDotSplitsTheName) {
   EXPECT_EQ(PackagedName("/s/lod.2/tex"), "lod_1.2/tex");
 }
 
+// A name that climbs out of its root would put the copy outside the package.
+TEST_F(PackagedNames, NamesBelowARootNeverClimbOutOfThePackage) {
+  TestOptions options({"-r", "/shot"});
+  auto tracker = EmptyTracker("/shot/one.rib");
+  for (const char* path : {"/shot/../tex/a.tif", "/shot/x/../a.tif", "/shot/sub/b..c.tif",
+                           "/shot/..\\c.tif"})
+    Record(tracker->textures, path);
+  Name({tracker.get()}, options);
+  EXPECT_EQ(PackagedName("/shot/../tex/a.tif"), "a.tif");
+  EXPECT_EQ(PackagedName("/shot/x/../a.tif"), "a_1.tif");
+  EXPECT_EQ(PackagedName("/shot/sub/b..c.tif"), "sub/b..c.tif");
+  EXPECT_EQ(PackagedName("/shot/..\\c.tif"), "c.tif");
+}
+
 TEST_F(PackagedNames, TopLevelStreamsGetNamesOfTheirOwnAfterTheDependencies) {
   TestOptions options({"-verbose"});
   auto first = EmptyTracker("/a/shot.rib");

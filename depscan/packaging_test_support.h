@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dependency_tracker.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "rib_source.h"
 #include "test_support.h"
@@ -63,6 +64,7 @@ class PackagedNamesTest : public ::testing::Test {
   static void Reset() {
     PackagedNameTable.ownsValues = true;
     PackagedNameTable.Clear(true);
+    IndexPackageSources();
   }
   static void SetPackagedName(const std::string& path, const std::string& name) {
     PackagedNameTable.Insert(path.c_str(),

@@ -99,24 +99,36 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
 
 void DependencyTracker::HandleParameter(const std::string& parameterName) {
   if (evaluateMode && parameterName == "filename") {
-    evaluateFileName = ExpandedTokenText();
-    AddImage(evaluateFileName, true, true);
+    const char* value = ExpandedTokenPointer();
+    evaluateFileName = value;
+    ClassifyTextureCandidate(value);
   } else if (evaluateMode && parameterName == "type") {
     evaluateType = StringTokenText(*currentScanner);
   } else if (parameterName == "shaderfilename") {
-    AddShader(ExpandedTokenText());
+    ClassifyShader(ExpandedTokenPointer());
   } else if (parameterName == "imagefilename") {
-    AddImage(ExpandedTokenText(), false, true);
+    AddImage(ExpandedTokenPointer(), false, true);
   } else {
-    AddImage(ExpandedTokenText(), true, true);
+    ClassifyTextureCandidate(ExpandedTokenPointer());
   }
 }
 
-std::string DependencyTracker::ExpandedTokenText() {
-  std::string text = StringTokenText(*currentScanner);
-  const char* path = text.c_str();
+std::string DependencyTracker::ExpandedTokenText() { return ExpandedTokenPointer(); }
+
+const char* DependencyTracker::ExpandedTokenPointer() {
+  const char* path = StringTokenText(*currentScanner).c_str();
   pathVariables.ResolveInPlace(&path);
   return path;
+}
+
+// The path variables give equal texts one address, so the address stands
+// for the value.
+void DependencyTracker::ClassifyTextureCandidate(const char* value) {
+  if (classifiedTextures.Insert(value)) AddImage(value, true, true);
+}
+
+void DependencyTracker::ClassifyShader(const char* value) {
+  if (classifiedShaders.Insert(value)) AddShader(value);
 }
 
 void DependencyTracker::ReadImageArgument(bool texture) {

@@ -1,13 +1,15 @@
 #include "stream_rewrite.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstring>
+#include <memory>
+#include <unordered_set>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "relative_path.h"
@@ -80,13 +82,23 @@ class StringRewriter {
   // changed path.
   void Write(std::string text, FILE* out) {
     if (Holds(tracker_.packagePathValues, text)) text = kPackagePathReplacement;
-    std::string resolved = tracker_.ResolvedShaderPath(text);
-    if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos)
-      resolved = tracker_.ResolvedShaderPath(Unescaped(text));
+    std::string name = text;
+    std::string resolved = tracker_.ResolvedShaderPath(name);
+    if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos) {
+      name = Unescaped(text);
+      resolved = tracker_.ResolvedShaderPath(name);
+    }
+    // The tracker records names expanded (path variables replaced, relative
+    // names made absolute): "tex/wood.tx" left as written would keep
+    // pointing out of the package.
+    if (!Holds(changedPaths_, resolved) && !name.empty()) {
+      tracker_.pathVariables.Expand(name, true);
+      resolved = tracker_.ResolvedShaderPath(name);
+    }
     if (!Holds(changedPaths_, resolved)) return WriteRaw(text, out);
     std::string reference = PackagedReference(resolved);
     if (reference.empty()) return WriteEscaped(SplitRelativePath(options_, resolved), out);
-    std::string tiles = UdimReference(text, resolved, reference);
+    std::string tiles = UdimReference(name, resolved, reference);
     if (!tiles.empty()) return WriteEscaped(tiles, out);
     if (reference.size() >= 5 && reference.compare(reference.size() - 4, 4, ".oso") == 0)
       reference.resize(reference.size() - 4);
@@ -100,12 +112,27 @@ class StringRewriter {
     return reinterpret_cast<const char*>(value);
   }
 
+  // Every "${VRXDIR}/<name>" that some file of the package holds.
+  const std::unordered_set<std::string>& TakenReferences() {
+    if (!takenReferences_) {
+      takenReferences_.reset(new std::unordered_set<std::string>);
+      ZpHashTable::Iterator it = {&PackagedNameTable, 0, nullptr, nullptr};
+      it.current = PackagedNameTable.Next(&it.bucket, &it.next);
+      while (it.current) {
+        takenReferences_->insert(reinterpret_cast<const char*>(it.Value()));
+        it.current = PackagedNameTable.Next(&it.bucket, &it.next);
+      }
+    }
+    return *takenReferences_;
+  }
+
   // A UDIM name resolves to one of its tiles. Written as that tile, it would
   // make every tile render the same image; so when all the tiles kept their
   // names side by side in the package, the pattern is written instead.
-  // Empty when the text is no UDIM name or its tiles were renamed apart.
-  static std::string UdimReference(const std::string& text, const std::string& tile,
-                                   const std::string& tileReference) {
+  // Empty when the text is no UDIM name, its tiles were renamed apart, or the
+  // pattern would also take in a tile of another set that has its name.
+  std::string UdimReference(const std::string& text, const std::string& tile,
+                            const std::string& tileReference) {
     size_t marker = text.find(kUdim);
     if (marker == std::string::npos || tile.size() != text.size() ||
         tile.compare(0, marker, text, 0, marker) != 0 ||
@@ -124,7 +151,8 @@ class StringRewriter {
       std::string reference = PackagedReference(path);
       std::string expected = pattern;
       expected.replace(expected.size() - tail, 4, digits);
-      if (!reference.empty() && reference != expected) return std::string();
+      if (reference.empty() ? TakenReferences().count(expected) != 0 : reference != expected)
+        return std::string();
     }
     return pattern;
   }
@@ -134,6 +162,7 @@ class StringRewriter {
   DependencyTracker& tracker_;
   const ZpHashTable& changedPaths_;
   const ToolOptions& options_;
+  std::unique_ptr<std::unordered_set<std::string>> takenReferences_;
 };
 
 std::string Destination(const char* name, const ToolOptions& options) {
@@ -196,15 +225,23 @@ class StreamOutput {
 
   FILE* file() const { return file_; }
 
-  // Closes the output; false, with a message, when the writing command failed.
+  // Closes the output; false, with a message, when a write or the writing
+  // command failed (a full disk, say), so that no cut-off stream passes.
   bool Close() {
-    if (!pipe_) return std::fclose(file_) == 0;
-    int status = ZpClosePipe(file_);
-    sigaction(SIGPIPE, &savedPipeAction_, nullptr);
-    if (status == 0) return true;
-    std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
-                 destination_.c_str(), CommandFailure(status).c_str());
-    return false;
+    bool writeFailed = std::ferror(file_) != 0;
+    int status = 0;
+    if (pipe_) {
+      status = ZpClosePipe(file_);
+      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+    } else {
+      writeFailed = std::fclose(file_) != 0 || writeFailed;
+    }
+    if (status != 0)
+      std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+                   destination_.c_str(), CommandFailure(status).c_str());
+    else if (writeFailed)
+      std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
+    return status == 0 && !writeFailed;
   }
 
  private:
@@ -301,14 +338,13 @@ void RewriteStrings(FILE* in, FILE* out, DependencyTracker& tracker,
 void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options) {
   std::string destination = Destination(name, options);
   ZpHashTable* changedPaths = ChangedPaths(tracker, options);
-  if (IsSameFile(name, destination.c_str())) {
-    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n", name,
-                 destination.c_str());
-  } else if (changedPaths->count == 0) {
-    if (!ZpCopyFile(name, destination.c_str()))
-      std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
-  } else {
-    RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+  if (MayWritePackageFile(name, destination)) {
+    if (changedPaths->count == 0) {
+      if (!ZpCopyFile(name, destination.c_str()))
+        std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
+    } else {
+      RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
+    }
   }
   delete changedPaths;
 }
@@ -338,10 +374,4 @@ bool IsPlainAsciiStream(const char* path) {
   }
   std::fclose(in);
   return plain;
-}
-
-bool IsSameFile(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
 }

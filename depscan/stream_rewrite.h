@@ -27,6 +27,3 @@ void RewriteStrings(FILE* in, FILE* out, DependencyTracker& tracker,
 // True when path is an uncompressed stream without binary tokens, which can
 // be rewritten without "vornex".
 bool IsPlainAsciiStream(const char* path);
-
-// True when both paths exist and name the same file.
-bool IsSameFile(const char* a, const char* b);

@@ -1,12 +1,14 @@
 #include "stream_rewrite.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
 
 #include "packaging_test_support.h"
 #include "file_utils.h"
+#include "path_strings.h"
 #include "process.h"
 
 namespace {
@@ -69,6 +71,17 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
   SetPackagedName("/tex/skin.1003.tif", "skin.1003.tif");
   SetPackagedName("/u/leaf.1001.tif", "leaf.1001_1.tif");
   SetPackagedName("/u/leaf.1002.tif", "leaf.1002.tif");
+  // Names the tracker recorded expanded: relative, or through a variable.
+  ZpScopedEnv texDir("ZP_TEST_TEXDIR", "/tex");
+  const std::string relative = ZpCurrentDirectory() + "/maps/rel.tx";
+  Resolve(*tracker, relative, relative);
+  Record(changed, relative);
+  SetPackagedName(relative, "rel.tx");
+  // A set whose pattern would also take in a tile of another set.
+  Resolve(*tracker, "/v/bark.UDIM.tif", "/v/bark.1001.tif");
+  Record(changed, "/v/bark.1001.tif");
+  SetPackagedName("/v/bark.1001.tif", "bark.1001.tif");
+  SetPackagedName("/w/bark.1002.tif", "bark.1002.tif");
 
   const std::pair<const char*, const char*> cases[] = {
       {"Shader \"/sh/plastic\" 1", "Shader \"${VRXDIR}/plastic\" 1"},  // ".oso" left off
@@ -84,6 +97,10 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
       {"\"ends in escape\\", "\"ends in escape\\"},
       {"\"/tex/skin.UDIM.tif\"", "\"${VRXDIR}/skin.UDIM.tif\""},
       {"\"/u/leaf.UDIM.tif\"", "\"${VRXDIR}/leaf.1002.tif\""},
+      {"\"/v/bark.UDIM.tif\"", "\"${VRXDIR}/bark.1001.tif\""},
+      {"\"maps/rel.tx\"", "\"${VRXDIR}/rel.tx\""},
+      {"\"${ZP_TEST_TEXDIR}/wood.tx\"", "\"${VRXDIR}/wood.tx\""},
+      {"\"string\" \"tex\"", "\"string\" \"tex\""},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, *tracker, changed, *options), out);
 }
@@ -181,6 +198,23 @@ TEST_F(StreamRewrite, AFailedBinaryWriterLeavesNoDestination) {
                                               "/shot.rib' through vornex (vornex exit status "
                                               "4)\n\n");
   EXPECT_FALSE(ZpFileExists((package_ + "/shot.rib").c_str()));
+}
+
+// A full disk: the stream is reported and no cut-off copy stays behind.
+TEST_F(StreamRewrite, AFailedWriteIsReportedAndLeavesNoDestination) {
+  std::string source = dir_.WriteFile("shot.rib", stream_);
+  std::string destination = package_ + "/shot.rib";
+  // Through vornex, then without it (the stream rewritten from the file).
+  for (std::vector<std::string> dirs : {std::vector<std::string>{StandinDir("vornex")},
+                                        std::vector<std::string>{}}) {
+    ZpScopedEnv path("PATH", PathWith(dirs).c_str());
+    ASSERT_EQ(symlink("/dev/full", destination.c_str()), 0);
+    std::string err = Rewrite(source);
+    EXPECT_NE(err.find("\n#Could not write '" + destination + "'\n\n"), std::string::npos)
+        << err;
+    EXPECT_FALSE(ZpFileExists(destination.c_str()));
+    unlink(destination.c_str());
+  }
 }
 
 TEST_F(StreamRewrite, NeverWritesOverItsOwnSource) {

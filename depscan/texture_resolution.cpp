@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "dependency_tracker.h"
-#include "file_utils.h"
 
 namespace {
 
@@ -27,13 +26,13 @@ bool IsTiffMagic(const unsigned char b[4]) {
 
 }  // namespace
 
-bool HasTextureExtension(const std::string& value) {
-  static const char* const kExtensions[] = {"zpt", "tif", "tiff", "exr", "jpg", "jpeg", "png"};
+bool HasTextureExtension(std::string_view value) {
+  static const std::string_view kExtensions[] = {"zpt", "tif", "tiff", "exr", "jpg", "jpeg", "png"};
   size_t dot = value.rfind('.');
-  if (dot == std::string::npos) return false;
-  const char* extension = value.c_str() + dot + 1;
-  for (const char* candidate : kExtensions) {
-    if (strcmp(extension, candidate) == 0) return true;
+  if (dot == std::string_view::npos) return false;
+  std::string_view extension = value.substr(dot + 1);
+  for (std::string_view candidate : kExtensions) {
+    if (extension == candidate) return true;
   }
   return false;
 }
@@ -47,7 +46,7 @@ bool IsTiffFile(const char* path) {
   return complete && IsTiffMagic(header);
 }
 
-void DependencyTracker::AddImage(const std::string& value, bool texture, bool requireTiff) {
+void DependencyTracker::AddImage(std::string_view value, bool texture, bool requireTiff) {
   if (value.empty()) return;
   if (!(texture ? trackTextures : trackOutputs)) return;
   // An image this stream writes is not a texture it needs.
@@ -56,23 +55,23 @@ void DependencyTracker::AddImage(const std::string& value, bool texture, bool re
     Enter(outputs, value);
     return;
   }
-  if (ZpFileExists(value.c_str())) {
-    AddFoundTexture(value, value, requireTiff);
+  if (existence.Exists(value.data(), value.size())) {
+    AddFoundTexture(std::string(value), value, requireTiff);
     return;
   }
   size_t marker = value.find(kUdimMarker);
-  if (marker != std::string::npos) {
-    std::string tile = value;
+  if (marker != std::string_view::npos) {
+    std::string tile(value);
     for (int n = kFirstUdimTile; n <= kLastUdimTile; ++n) {
       tile.replace(marker, 4, std::to_string(n));
-      if (ZpFileExists(tile.c_str())) AddFoundTexture(tile, value, requireTiff);
+      if (existence.Exists(tile)) AddFoundTexture(tile, value, requireTiff);
     }
     return;  // a UDIM pattern is never reported missing
   }
   if (HasTextureExtension(value) || !requireTiff) Enter(missingTextures, value);
 }
 
-void DependencyTracker::AddFoundTexture(const std::string& path, const std::string& value,
+void DependencyTracker::AddFoundTexture(const std::string& path, std::string_view value,
                                         bool requireTiff) {
   if (Contains(textures, path)) return;
   if (requireTiff && !IsTiffFile(path.c_str())) return;

@@ -128,3 +128,20 @@ TEST_F(TextureResolutionTest, AnImageNamedAsOutputFirstIsNoTexture) {
   EXPECT_EQ((Paths{Path("after.tif"), Path("before.tif"), Path("gone.tif")}),
             Entries(*outputsOnly, DependencyKind::Output));
 }
+
+TEST_F(TextureResolutionTest, RepeatedValuesAndMissingDirectoriesClassifyAsTheFirstTime) {
+  WriteTiff("look");
+  WriteFile("look.oso", "");
+  WriteFile("plain.exr", "not a tiff");
+  // One text as a shader and as a texture is classified as each; names
+  // below a missing directory are missing like any other.
+  std::string once = "SetAttribute \"n\" \"shaderfilename\" \"string\" 1 \"" + Path("look") +
+                     "\"\n" + TextureRequest(Path("look")) + TextureRequest(Path("plain.exr")) +
+                     TextureRequest(Path("gone/a.tif")) + TextureRequest(Path("gone/b/c.png"));
+  auto tracker = Scan(once + once);
+  EXPECT_EQ((Paths{Path("look.oso")}), Entries(*tracker, DependencyKind::Shader));
+  EXPECT_EQ((Paths{Path("look")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("gone/a.tif"), Path("gone/b/c.png")}),
+            Entries(*tracker, DependencyKind::MissingTexture));
+  EXPECT_EQ(Path("look"), Resolved(*tracker, Path("look")));
+}

@@ -84,7 +84,8 @@ uint64_t ZpHashTable::Insert(const void* key, uint32_t length, uint64_t value) {
     uint64_t previous = e->value;
     e->value = value;
     if (!ownsValues) return previous;
-    FreeValue(previous);
+    // Storing the value already held must not free what the table keeps.
+    if (previous != value) FreeValue(previous);
     return 0;
   }
   buckets[bucket] = NewEntry(key, length, value, buckets[bucket]);

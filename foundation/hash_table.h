@@ -50,7 +50,8 @@ class ZpHashTable {
 
   // Adds or replaces. Returns 0 for a new key; for a replaced key the
   // previous value, or 0 when ownsValues is true (the previous value is
-  // freed). A full table grows first, even when the key is already present.
+  // freed, unless it is the value being stored). A full table grows first,
+  // even when the key is already present.
   uint64_t Insert(const void* key, uint32_t length, uint64_t value);
 
   // True and *value set when the key is present; *value untouched otherwise.

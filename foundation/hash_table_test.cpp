@@ -139,6 +139,19 @@ TEST(HashTableTest, OwningTableFreesReplacedRemovedAndRemainingValues) {
   table.Insert("c", 1, Str("left for the destructor"));
 }
 
+// Storing the held string again keeps it alive; the table frees it once.
+TEST(HashTableTest, OwningTableKeepsAValueStoredAgainUnderItsKey) {
+  ZpTypedHash<const char> table(32, 0.75f);
+  table.ownsValues = true;
+  uint64_t held = Str("held");
+  table.Insert("k", held);
+  EXPECT_EQ(table.Insert("k", held), 0u);
+  uint64_t value = 0;
+  ASSERT_TRUE(table.Find("k", &value));
+  EXPECT_EQ(value, held);
+  EXPECT_STREQ(AsText(value), "held");
+}
+
 TEST(HashTableTest, FindLeavesValueUntouchedWhenMissing) {
   ZpHashTable table(32, 0.75f);
   table.Insert("x", 1, 1);

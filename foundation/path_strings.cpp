@@ -123,5 +123,15 @@ const char kModuleAnchor = 0;
 std::string ZpModulePath() {
   Dl_info info;
   if (dladdr(&kModuleAnchor, &info) == 0 || !info.dli_fname) return std::string();
-  return info.dli_fname;
+  std::string name = info.dli_fname;
+  // For the program itself the loader reports the name it was started by; a
+  // bare name was found along PATH and names no file here, so ask the system
+  // where the program lies.
+  if (!name.empty() && name.find('/') == std::string::npos) {
+    if (char* program = ZpExecutablePath()) {
+      name = program;
+      free(program);
+    }
+  }
+  return name;
 }

@@ -35,5 +35,7 @@ std::string ZpUserConfigPath(const std::string& name);
 char* ZpExecutablePath();
 
 // File name of the loaded object (program or shared library) that holds this
-// library, as the dynamic loader reports it; "" when unknown.
+// library, as the dynamic loader reports it (it may be relative); for a
+// program started by a bare name along PATH, the program's resolved path.
+// "" when unknown.
 std::string ZpModulePath();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -91,6 +92,30 @@ TEST(PathStringsTest, ExecutableAndModulePathNameThisTestProgram) {
   EXPECT_EQ(ZpBaseName(program), "foundation_tests");
   // The library is linked statically into the test program.
   EXPECT_EQ(ZpRealPath(ZpModulePath()), program);
+}
+
+// Started by its bare name along PATH, the program still finds its own file
+// (the installation directory is worked out from it).
+TEST(PathStringsTest, ModulePathOfAProgramStartedAlongPath) {
+  if (getenv("ZP_TEST_PRINT_MODULE_PATH")) {  // the child's part
+    printf("module path: %s\n", ZpModulePath().c_str());
+    return;
+  }
+  char* executable = ZpExecutablePath();
+  ASSERT_NE(executable, nullptr);
+  std::string program = executable;
+  free(executable);
+  ZpScopedEnv path("PATH", ZpDirName(program).c_str());
+  ZpScopedEnv child("ZP_TEST_PRINT_MODULE_PATH", "1");
+  std::string bare = ZpBaseName(program);
+  std::string line = bare + " --gtest_filter=PathStringsTest.ModulePathOfAProgramStartedAlongPath";
+  FILE* output = popen(line.c_str(), "r");
+  ASSERT_NE(output, nullptr);
+  std::string printed;
+  char buffer[4096];
+  while (fgets(buffer, sizeof buffer, output)) printed += buffer;
+  ASSERT_EQ(pclose(output), 0) << printed;
+  EXPECT_NE(printed.find("module path: " + program + "\n"), std::string::npos) << printed;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "env_strings.h"
 #include "file_utils.h"
@@ -16,7 +17,7 @@ const size_t kPrefixLength = sizeof kPrefix - 1;
 const char kInstallName[] = "ZEPHRIN";
 
 // "/x", "\\x" and "?:x" are absolute; so is anything with ":" second.
-bool IsAbsolute(const std::string& path) {
+bool IsAbsolute(std::string_view path) {
   if (path.empty()) return false;
   if (path[0] == '/') return true;
   if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
@@ -69,7 +70,10 @@ void ExpandLeadingVariable(const std::vector<std::pair<std::string, std::string>
   }
 }
 
-// Rescans from one past each "$", so substituted text is expanded in turn.
+// Moves on one past a "$" that starts no substitution; after one, goes on
+// from where the value begins, so that the whole substituted text is
+// expanded in turn: a value that starts with a reference, and a reference
+// right after one whose value is empty, are expanded too.
 void ExpandEnvironment(std::string& path, ActiveRanges& active) {
   size_t position = 0;
   size_t substitutions = 0;
@@ -89,6 +93,7 @@ void ExpandEnvironment(std::string& path, ActiveRanges& active) {
     size_t length = std::strlen(value);
     path.replace(dollar, close - dollar + 1, value, length);
     NoteSubstitution(active, name, dollar, close - dollar + 1, length);
+    position = dollar;
   }
 }
 
@@ -176,6 +181,13 @@ const char* ZpPathVariables::ResolveWithSuffixes(const char* base, unsigned coun
 
 void ZpPathVariables::ResolveInPlace(const char** path) {
   if (!path || !*path) return;
+  // An absolute text without "$" expands to itself whatever the environment
+  // says, so the pool alone gives its stable address: one lookup, and no
+  // cache entry that would only repeat the text.
+  if (!std::strchr(*path, '$') && IsAbsolute(*path)) {
+    *path = pool.String(pool.Intern(*path));
+    return;
+  }
   uint64_t cached;
   if (inPlaceCache.Find(*path, &cached)) {
     *path = AsText(cached);

@@ -40,13 +40,14 @@ class PathVariablesTest : public ::testing::Test {
         a_("ZP_TEST_A", "alpha"),
         b_("ZP_TEST_B", "beta"),
         holder_("ZP_TEST_HOLDER", "h-${ZP_TEST_A}"),
+        leader_("ZP_TEST_LEADER", "${ZP_TEST_A}/lead"),
         empty_("ZP_TEST_EMPTY", ""),
         unset_("ZP_TEST_NOT_SET", nullptr),
         cwd_(dir_.Path()),
         vars_(std::make_unique<ZpPathVariables>()) {}
 
   ZpTestDir dir_;
-  ZpScopedEnv tex_, plain_, a_, b_, holder_, empty_, unset_;
+  ZpScopedEnv tex_, plain_, a_, b_, holder_, leader_, empty_, unset_;
   ZpChangeDirectory cwd_;
   std::unique_ptr<ZpPathVariables> vars_;
 };
@@ -131,7 +132,9 @@ TEST_F(PathVariablesTest, ExpandsVariablesAsWritten) {
       {"${ZP_TEST_A}${ZP_TEST_B}", "alphabeta"},
       {"a/${ZP_TEST_A}/b/${ZP_TEST_B}", "a/alpha/b/beta"},
       {"${ZP_TEST_HOLDER}/x", "h-alpha/x"},  // substituted text is scanned again
+      {"${ZP_TEST_LEADER}/x", "alpha/lead/x"},  // and so is a value's first reference
       {"x${ZP_TEST_EMPTY}y", "xy"},          // set but empty still replaces
+      {"${ZP_TEST_EMPTY}${ZP_TEST_B}", "beta"},
       {"${vrx_path_tex}/w", "${vrx_path_tex}/w"},
       {"${}", "${}"},
       {"a${}b", "a${}b"},
@@ -256,6 +259,12 @@ TEST_F(PathVariablesTest, ResolveInPlaceExpandsWithoutLookingAtTheDisk) {
   const char* second = again.c_str();
   vars_->ResolveInPlace(&second);
   EXPECT_EQ(second, first);
+
+  // One address per expanded text, however the text was written.
+  std::string written = cwd + "/alpha/missing";
+  const char* plain = written.c_str();
+  vars_->ResolveInPlace(&plain);
+  EXPECT_EQ(plain, first);
 
   const char* none = nullptr;
   vars_->ResolveInPlace(&none);

@@ -84,9 +84,10 @@ def listing(tmp, stream):
 
 
 # The fixture shot: two input streams. shot.rib has three textures that share
-# a name, UDIM tiles, a nested stream, a procedural, missing resources of every
-# kind, and reads two images that shadow.rib renders: occlusion.tif, found on
-# disk from an earlier render, and shadow.tif, not rendered yet.
+# a name, UDIM tiles, a texture named relative to the working directory, a
+# nested stream, a procedural, missing resources of every kind, and reads two
+# images that shadow.rib renders: occlusion.tif, found on disk from an earlier
+# render, and shadow.tif, not rendered yet.
 SHOT = (
     shader("{T}/src/shaders/plastic")
     + shader("{T}/src/shaders/gone")
@@ -94,6 +95,7 @@ SHOT = (
     + texture("{T}/src/b/wood.tif")
     + texture("{T}/src/c/wood.tif")
     + texture("{T}/src/tex/skin.UDIM.tif")
+    + texture("src/d/bark.tif")  # relative to the working directory
     + texture("{T}/src/tex/lost.png")
     + texture("{T}/src/maps/occlusion.tif")
     + texture("{T}/src/render/shadow.tif")
@@ -110,6 +112,7 @@ SHOT_FILES = {
     "src/a/wood.tif": TIFF_LE + b"a",
     "src/b/wood.tif": TIFF_LE + b"b",
     "src/c/wood.tif": TIFF_LE + b"c",
+    "src/d/bark.tif": TIFF_LE + b"d",
     "src/tex/skin.1001.tif": TIFF_LE + b"1001",
     "src/tex/skin.1002.tif": TIFF_LE + b"1002",
     "src/tex/inner.tif": TIFF_LE,
@@ -123,6 +126,7 @@ PACKAGED = {
     "{T}/src/a/wood.tif": "wood.tif",
     "{T}/src/b/wood.tif": "wood_1.tif",
     "{T}/src/c/wood.tif": "wood_2.tif",
+    "{T}/src/d/bark.tif": "bark.tif",
     "{T}/src/tex/skin.1001.tif": "skin.1001.tif",
     "{T}/src/tex/skin.1002.tif": "skin.1002.tif",
     "{T}/src/tex/inner.tif": "inner.tif",
@@ -315,6 +319,22 @@ CASES += [
          check=files_are(SAME_FOLDER)),
 ]
 
+# An input in the package folder and a nested stream that takes its name
+# first: the nested stream is not written over the input.
+NESTED_OVER_INPUT = {"pkg/a.rib": evaluate("vrxstream", "{T}/x/a.rib"),
+                     "x/a.rib": texture("{T}/x/moss.tif"), "x/moss.tif": TIFF_LE}
+CASES += [
+    Case("package_never_writes_over_another_source", files=NESTED_OVER_INPUT,
+         env=with_standins(), args=["-package", "{T}/pkg", "{T}/pkg/a.rib"],
+         stderr="\n#Not writing '{T}/x/a.rib' as '{T}/pkg/a.rib': that would overwrite "
+                "'{T}/pkg/a.rib'\n\n",
+         check=files_are({
+             "pkg/a.rib": NESTED_OVER_INPUT["pkg/a.rib"],
+             "pkg/a_1.rib": evaluate("vrxstream", "${VRXDIR}/a.rib"),
+             "pkg/moss.tif": TIFF_LE,
+         })),
+]
+
 # File names holding blanks, quotes, "$(...)" and backquotes reach texmeld and
 # the binary writing command as they are, and run nothing.
 ODD = 'we ird "q" $(touch pwned) `touch pwned2`.tif'
@@ -368,6 +388,15 @@ CASES += [
                            ("Z", ["w"], ["z"]), ("idle", ["x"], [])),
          args=["-order", "X.rib", "Y.rib", "Z.rib", "W.rib", "idle.rib"],
          stdout="W.rib\nX.rib\nZ.rib\nY.rib\n"),
+    Case("order_reversed_chain_one_level_per_pass",
+         files=order_files(("one", [], ["a"]), ("two", ["a"], ["b"]), ("three", ["b"], ["final"])),
+         args=["-order", "three.rib", "two.rib", "one.rib"],
+         stdout="one.rib\ntwo.rib\nthree.rib\n"),
+    # Two streams that read each other's images: the last waiting one first.
+    Case("order_cycle_is_broken",
+         files=order_files(("A", ["b"], ["a"]), ("B", ["a"], ["b"])),
+         args=["-order", "A.rib", "B.rib"],
+         stdout="B.rib\nA.rib\n"),
 ]
 
 if __name__ == "__main__":
