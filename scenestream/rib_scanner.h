@@ -146,7 +146,7 @@ class RibScanner : public yyRibFlexLexer {
   // Input: gzip detection and decompression.
   int ReadSource(char* buf, int maxSize, int filled);
   int InflateInto(char* buf, int maxSize);
-  bool StartNextMember();
+  bool StartNextMember(int delivered);
   int ReadFailed(int delivered);
   bool EndAfterReadError();
 
