@@ -57,8 +57,7 @@ void DependencyTracker::Scan() {
   ScanRequests();
   if (known) nestingChain.pop_back();
   // Only the scan classifies values; the listing needs the room.
-  classifiedTextures.Clear();
-  classifiedShaders.Clear();
+  classifiedOtherwise.clear();
 }
 
 const char* DependencyTracker::Name() const { return name.c_str(); }

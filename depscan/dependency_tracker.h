@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -13,7 +14,6 @@
 #include "existence_cache.h"
 #include "hash_table.h"
 #include "path_variables.h"
-#include "pointer_set.h"
 #include "rib_scanner.h"
 #include "rib_source.h"
 
@@ -55,7 +55,8 @@ class DependencyTracker {
 
   // Request parsing.
   void ScanRequests();
-  std::string ReadString();
+  // The token's text, valid until the next token is read.
+  const std::string& ReadString();
   void HandleSetAttribute();
   void HandleSetAttributeAtTime();
   void HandleEvaluate();
@@ -115,13 +116,13 @@ class DependencyTracker {
   static void Enter(ZpHashTable& table, std::string_view key);
   static bool Contains(const ZpHashTable& table, std::string_view key);
   void SetResolvedName(std::string_view key, const std::string& path);
+  // The ways a value has been classified by the request loop.
+  static constexpr uint8_t kClassifiedAsTexture = 1;
+  static constexpr uint8_t kClassifiedAsShader = 2;
   // The current string token through the path variables: the interned text.
-  const char* ExpandedTokenPointer();
-  // AddImage of a texture candidate and AddShader, from the request loop,
-  // once per distinct value: with the disk unchanged during the scan,
-  // classifying a value again would change no table.
-  void ClassifyTextureCandidate(const char* value);
-  void ClassifyShader(const char* value);
+  // *needed := whether the value has yet to be classified as kind (always
+  // for kind 0, which records nothing but that the value was seen).
+  const char* ExpandedTokenPointer(uint8_t kind, bool* needed);
   bool MayDescendInto(const std::string& path, FileIdentity* identity) const;
   void ScanNestedSource(RibSource* source, const std::string& path);
 
@@ -135,8 +136,9 @@ class DependencyTracker {
   size_t nestingDepth = 0;
   // Per-scan memory of the disk and of the values already classified.
   ExistenceCache existence;
-  PointerSet classifiedTextures;
-  PointerSet classifiedShaders;
+  // Values whose classifications differ from "texture candidate, first and
+  // only": the ways they have been classified.
+  std::unordered_map<const char*, uint8_t> classifiedOtherwise;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard

@@ -56,7 +56,7 @@ void DependencyTracker::ScanRequests() {
   }
 }
 
-std::string DependencyTracker::ReadString() {
+const std::string& DependencyTracker::ReadString() {
   if (NextToken() != RibToken::String) throw RibSyntaxError{RibSyntaxError::kStringExpected};
   return StringTokenText(*currentScanner);
 }
@@ -98,37 +98,54 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
 }
 
 void DependencyTracker::HandleParameter(const std::string& parameterName) {
+  bool needed = false;
   if (evaluateMode && parameterName == "filename") {
-    const char* value = ExpandedTokenPointer();
+    const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
     evaluateFileName = value;
-    ClassifyTextureCandidate(value);
+    if (needed) AddImage(value, true, true);
   } else if (evaluateMode && parameterName == "type") {
     evaluateType = StringTokenText(*currentScanner);
   } else if (parameterName == "shaderfilename") {
-    ClassifyShader(ExpandedTokenPointer());
+    const char* value = ExpandedTokenPointer(kClassifiedAsShader, &needed);
+    if (needed) AddShader(value);
   } else if (parameterName == "imagefilename") {
-    AddImage(ExpandedTokenPointer(), false, true);
+    AddImage(ExpandedTokenPointer(0, &needed), false, true);
   } else {
-    ClassifyTextureCandidate(ExpandedTokenPointer());
+    const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
+    if (needed) AddImage(value, true, true);
   }
 }
 
-std::string DependencyTracker::ExpandedTokenText() { return ExpandedTokenPointer(); }
+std::string DependencyTracker::ExpandedTokenText() {
+  bool needed = false;
+  return ExpandedTokenPointer(0, &needed);
+}
 
-const char* DependencyTracker::ExpandedTokenPointer() {
+// With the disk unchanged during the scan, classifying a value again the
+// same way would change no table, so each value is classified once per way.
+// The path variables give equal texts one address and count the texts they
+// have handed out, so a new text is seen without a lookup; only values
+// that did not come first as texture candidates are remembered, which
+// spares a table entry for nearly every value. This holds because the
+// request loop is the only user of the path variables during the scan.
+const char* DependencyTracker::ExpandedTokenPointer(uint8_t kind, bool* needed) {
   const char* path = StringTokenText(*currentScanner).c_str();
+  uint32_t handedOut = pathVariables.pool.nextId.load(std::memory_order_relaxed);
   pathVariables.ResolveInPlace(&path);
+  if (pathVariables.pool.nextId.load(std::memory_order_relaxed) != handedOut) {
+    if (kind != kClassifiedAsTexture) classifiedOtherwise.emplace(path, kind);
+    *needed = true;
+    return path;
+  }
+  auto known = classifiedOtherwise.find(path);
+  uint8_t done = known == classifiedOtherwise.end() ? kClassifiedAsTexture : known->second;
+  *needed = (done & kind) != kind || kind == 0;
+  if (known != classifiedOtherwise.end()) {
+    known->second |= kind;
+  } else if (kind != 0 && *needed) {
+    classifiedOtherwise.emplace(path, kClassifiedAsTexture | kind);
+  }
   return path;
-}
-
-// The path variables give equal texts one address, so the address stands
-// for the value.
-void DependencyTracker::ClassifyTextureCandidate(const char* value) {
-  if (classifiedTextures.Insert(value)) AddImage(value, true, true);
-}
-
-void DependencyTracker::ClassifyShader(const char* value) {
-  if (classifiedShaders.Insert(value)) AddShader(value);
 }
 
 void DependencyTracker::ReadImageArgument(bool texture) {

@@ -132,15 +132,22 @@ TEST_F(TextureResolutionTest, AnImageNamedAsOutputFirstIsNoTexture) {
 TEST_F(TextureResolutionTest, RepeatedValuesAndMissingDirectoriesClassifyAsTheFirstTime) {
   WriteTiff("look");
   WriteFile("look.oso", "");
+  WriteTiff("feel");
+  WriteFile("feel.oso", "");
   WriteFile("plain.exr", "not a tiff");
-  // One text as a shader and as a texture is classified as each; names
-  // below a missing directory are missing like any other.
-  std::string once = "SetAttribute \"n\" \"shaderfilename\" \"string\" 1 \"" + Path("look") +
-                     "\"\n" + TextureRequest(Path("look")) + TextureRequest(Path("plain.exr")) +
-                     TextureRequest(Path("gone/a.tif")) + TextureRequest(Path("gone/b/c.png"));
+  auto shader = [](const std::string& path) {
+    return "SetAttribute \"n\" \"shaderfilename\" \"string\" 1 \"" + path + "\"\n";
+  };
+  // One text as a shader and as a texture, in either order, is classified
+  // as each; names below a missing directory are missing like any other.
+  std::string once = shader(Path("look")) + TextureRequest(Path("look")) +
+                     TextureRequest(Path("feel")) + shader(Path("feel")) +
+                     TextureRequest(Path("plain.exr")) + TextureRequest(Path("gone/a.tif")) +
+                     TextureRequest(Path("gone/b/c.png"));
   auto tracker = Scan(once + once);
-  EXPECT_EQ((Paths{Path("look.oso")}), Entries(*tracker, DependencyKind::Shader));
-  EXPECT_EQ((Paths{Path("look")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("feel.oso"), Path("look.oso")}),
+            Entries(*tracker, DependencyKind::Shader));
+  EXPECT_EQ((Paths{Path("feel"), Path("look")}), Entries(*tracker, DependencyKind::Texture));
   EXPECT_EQ((Paths{Path("gone/a.tif"), Path("gone/b/c.png")}),
             Entries(*tracker, DependencyKind::MissingTexture));
   EXPECT_EQ(Path("look"), Resolved(*tracker, Path("look")));

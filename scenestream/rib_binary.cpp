@@ -128,10 +128,12 @@ int RibScanner::ReadDoubleArrayHeader(int lead) {
   return RibToken::ArrayBegin;
 }
 
-// Count and elements little-endian, unlike every other form.
+// Count and elements little-endian, unlike every other form. A count cut
+// short by the end of the input has its missing bytes as 0; the array's
+// first element then finds the end.
 int RibScanner::ReadIntArrayHeader(int lead) {
-  unsigned char b[4];
-  if (!ReadRaw(b, sizeof b)) return RibToken::End;
+  unsigned char b[4] = {};
+  ReadRaw(b, sizeof b);
   intArrayPending_ = true;
   intArrayCount_ = (uint32_t{b[3]} << 24) | (uint32_t{b[2]} << 16) | (uint32_t{b[1]} << 8) | b[0];
   intArrayWidth_ = static_cast<uint32_t>(lead - 0xD0);
@@ -148,8 +150,11 @@ bool RibScanner::DefineEncodedRequest() {
   ++definitionDepth_;
   int token = ReadRequestName();
   --definitionDepth_;
-  if (RibToken::IsRequest(token)) requestTable_[code] = static_cast<uint32_t>(token);
-  return token != RibToken::End;
+  if (RibToken::IsRequest(token)) {
+    requestTable_[code] = static_cast<uint32_t>(token);
+    return true;
+  }
+  return token != RibToken::End && DropToken(token);
 }
 
 bool RibScanner::DefineStringToken(int lead) {
@@ -162,7 +167,6 @@ bool RibScanner::DefineStringToken(int lead) {
   ++definitionDepth_;
   int token = yylex();
   --definitionDepth_;
-  if (token == RibToken::End) return false;  // the input ended: no message
   if (token != RibToken::String) {
     Error("String expected after token \\%o", static_cast<unsigned>(lead));
     return DropToken(token);

@@ -106,7 +106,7 @@ int RibScanner::InflateInto(char* buf, int maxSize) {
     int result = inflate(inflater_, Z_SYNC_FLUSH);
     total = maxSize - static_cast<int>(inflater_->avail_out);
     if (result == Z_STREAM_END) {
-      if (!StartNextMember()) inputFinished_ = true;
+      if (!StartNextMember(total)) inputFinished_ = true;
     } else if (result != Z_OK) {
       // Corrupt, or the source ended before the gzip stream did.
       inputFailed_ = true;
@@ -120,13 +120,14 @@ int RibScanner::InflateInto(char* buf, int maxSize) {
 
 // A gzip member has ended. Concatenated members are one valid gzip stream
 // (cat a.gz b.gz), so when the magic follows, the decompressor starts over;
-// any other bytes after the last member are ignored.
-bool RibScanner::StartNextMember() {
+// any other bytes after the last member are ignored. A read error here
+// comes after the `delivered` bytes of this call.
+bool RibScanner::StartNextMember(int delivered) {
   while (inflater_->avail_in < 2) {
     if (inflater_->avail_in == 1) inflateInput_[0] = *inflater_->next_in;
     inflater_->next_in = inflateInput_;
     int n = source_->Read(inflateInput_ + inflater_->avail_in, kCompressedChunk - static_cast<int>(inflater_->avail_in));
-    if (n < 0) ReadFailed(0);
+    if (n < 0) ReadFailed(delivered);
     if (n <= 0) return false;
     inflater_->avail_in += static_cast<unsigned>(n);
   }

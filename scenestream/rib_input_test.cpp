@@ -95,6 +95,9 @@ TEST(RibInputTest, ReadErrorEndsTheStreamAfterWhatCameFirst) {
   EXPECT_EQ(ScanSource(new FailingSource("Sphere 1 ")),
             (Events{"340", "i:1", "E:[t.rib:1]: Error reading VRX stream"}));
   EXPECT_EQ(ScanSource(new FailingSource("")), (Events{"E:[t.rib:1]: Error reading VRX stream"}));
+  // Also where the read after a gzip member fails: after that member's tokens.
+  EXPECT_EQ(ScanSource(new FailingSource(Gzip("Sphere\n\n1 "))),
+            (Events{"340", "i:1", "E:[t.rib:3]: Error reading VRX stream"}));
   std::string gz = Gzip(LongStream(10));
   Events events = ScanSource(new FailingSource(gz.substr(0, gz.size() - 8)));
   EXPECT_EQ(std::count_if(events.begin(), events.end(),

@@ -146,7 +146,6 @@ void RibScanner::ExpandStreamDir() {
 
 int RibScanner::ReadRequestName() {
   int token = yylex();
-  if (token == RibToken::End) return token;  // the input ended: no message
   if (token != RibToken::String) {
     Error("Syntax error, ASCII string expected to encode RI request");
     return DropToken(token) ? -1 : RibToken::End;

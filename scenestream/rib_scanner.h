@@ -147,7 +147,7 @@ class RibScanner : public yyRibFlexLexer {
   int ReadInput(char* buf, int maxSize);
   int ReadSource(char* buf, int maxSize, int filled);
   int InflateInto(char* buf, int maxSize);
-  bool StartNextMember();
+  bool StartNextMember(int delivered);
   int ReadFailed(int delivered);
   bool EndAfterReadError();
 
