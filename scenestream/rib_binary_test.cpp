@@ -205,6 +205,42 @@ TEST(RibBinaryTest, HostileNestingEnds) {
   EXPECT_EQ(events.back(), "340");
 }
 
+// A request name from the string table costs two bytes however long it is,
+// and may itself hold definitions whose names come from the table. Scanned
+// again without bound, such streams never reach their end: one name that
+// defines twice more of itself within the nesting limit, and one that
+// defines itself again after its keyword.
+TEST(RibBinaryTest, NamesThatDefineThemselvesEnd) {
+  const std::string syntaxError = "E:[t.rib:1]: Syntax error, ASCII string expected to encode RI request";
+  const std::string defineByName = B({0xCC, 0x01, 0xD0, 0x01, 0x01});
+  auto storeName = [](const std::string& name) {
+    return B({0xCE, 0x01, 0x01, 0x90 + static_cast<int>(name.size())}) + name;
+  };
+
+  // Names still being read when the nested ones run out take the tokens
+  // that follow as theirs, one each.
+  std::string cones;
+  for (int i = 0; i < 40; ++i) cones += " Cone";
+  Events doubling = Scan(storeName(defineByName + defineByName) + defineByName + cones);
+  ASSERT_FALSE(doubling.empty());
+  EXPECT_EQ(doubling.back(), "272");
+  EXPECT_THAT(doubling, testing::Each(testing::AnyOf(syntaxError, "272")));
+
+  // Code 1 stays bound to Sphere from the rounds that ran.
+  EXPECT_EQ(Scan(storeName("Sphere " + defineByName) + defineByName + B({0xA6, 0x01}) + "Cone"),
+            (Events{syntaxError, "340", "272"}));
+}
+
+// Names from the table as a stream would use them: many codes bound to the
+// longest keyword through one stored name.
+TEST(RibBinaryTest, StoredNameBindsManyCodes) {
+  const std::string name = "HierarchicalSubdivisionMesh";
+  std::string stream = B({0xCD, 0x00, 0xA0, static_cast<int>(name.size())}) + name;
+  for (int code = 0; code < 256; ++code) stream += B({0xCC, code, 0xCF, 0x00});
+  stream += B({0xA6, 0x00, 0xA6, 0xFF});
+  EXPECT_EQ(Scan(stream), (Events{"376", "376"}));
+}
+
 TEST(RibBinaryTest, BulkArrayReadsGiveHostOrder) {
   ScannerOver over(B({0xC8, 0x02, 0x3F, 0x80, 0, 0, 0xC0, 0x20, 0, 0,                   //
                       0xD8, 0x01, 0x40, 0x04, 0, 0, 0, 0, 0, 0,                        //

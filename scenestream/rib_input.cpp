@@ -13,6 +13,12 @@ constexpr unsigned char kGzipMagic1 = 0x8B;
 }  // namespace
 
 int RibScanner::LexerInput(char* buf, int maxSize) {
+  int n = ReadInput(buf, maxSize);
+  if (n > 0) inputBytes_ += static_cast<uint64_t>(n);
+  return n;
+}
+
+int RibScanner::ReadInput(char* buf, int maxSize) {
   if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize) : ReadSource(buf, maxSize, 0);
   inputSniffed_ = true;
   unsigned char head[2];

@@ -10,6 +10,14 @@
 
 namespace {
 
+// A request name taken from the string table costs only its id, and its
+// bytes may hold further definitions with such names, which then put back
+// bytes again: unbounded, a few bytes of input could be scanned for ever
+// (or 2^32 times within the nesting limit). Each byte the input delivers
+// pays for this many bytes put back; names of request keywords need far
+// fewer, and scanning stays linear in the input.
+constexpr uint64_t kPushBackPerInputByte = 16;
+
 uint32_t BigEndian32(const unsigned char* b) {
   return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
 }
@@ -142,9 +150,16 @@ int RibScanner::ReadRequestName() {
     Error("Syntax error, ASCII string expected to encode RI request");
     return DropToken(token) ? -1 : RibToken::End;
   }
+  // A name past the budget is refused like one that is no string.
+  size_t size = stringValue_.size();
+  if (pushedBackBytes_ + size > kPushBackPerInputByte * inputBytes_) {
+    Error("Syntax error, ASCII string expected to encode RI request");
+    return -1;
+  }
+  pushedBackBytes_ += size;
   // Scanned again as input: the first token of the bytes is the result, the
   // rest of them follow as ordinary input.
-  PushBack(stringValue_.data(), stringValue_.size());
+  PushBack(stringValue_.data(), size);
   return yylex();
 }
 

@@ -144,6 +144,7 @@ class RibScanner : public yyRibFlexLexer {
   int BadInput(const char* word, int byte);
 
   // Input: gzip detection and decompression.
+  int ReadInput(char* buf, int maxSize);
   int ReadSource(char* buf, int maxSize, int filled);
   int InflateInto(char* buf, int maxSize);
   bool StartNextMember(int delivered);
@@ -158,6 +159,7 @@ class RibScanner : public yyRibFlexLexer {
   bool RefillBuffer();
   int ReadByte();
   void PushBack(const char* bytes, size_t n);
+  void MakeRoomInFront(size_t n);
   bool ReadBigEndian(unsigned width, uint32_t* value);
   bool SkipInput(uint64_t n);
   int ReadString(size_t length);
@@ -191,6 +193,10 @@ class RibScanner : public yyRibFlexLexer {
   bool skipToCall_ = false;
   // Definitions read their string through yylex; this bounds the nesting.
   int definitionDepth_ = 0;
+  // Bytes the input has delivered, and bytes request names have put back
+  // into it: the second is bounded by the first.
+  uint64_t inputBytes_ = 0;
+  uint64_t pushedBackBytes_ = 0;
 
   bool inputSniffed_ = false;
   bool inputFinished_ = false;   // gzip: last member ended

@@ -44,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RibScanner scanner(new RibFromBuffer(reinterpret_cast<const char*>(data + 1), size - 1), "/fuzz/in.rib",
                      comments ? IgnoreComment : nullptr, IgnoreMessage, nullptr);
   // Every token but an empty array's brackets takes at least one byte of
-  // the stream, which gzip can expand about 1032 times.
-  size_t limit = 2 * 1032 * size + 4;
+  // the stream, which gzip can expand about 1032 times, and request names
+  // put back into it at most 16 bytes per byte it delivered.
+  size_t limit = 2 * 17 * 1032 * size + 4;
   for (size_t tokens = 0;; ++tokens) {
     if (tokens > limit) abort();
     int token = scanner.NextToken();

@@ -9,12 +9,16 @@
 #include "directories.h"
 
 int RibFromFD::Read(void* buf, int maxBytes) {
+  // The scanner may ask again after the end; on a terminal each read after
+  // an end-of-input would wait for the user to type it once more.
+  if (atEnd) return 0;
   // A signal that is reported and continued (SIGHUP) interrupts a blocking
   // read; giving up then would lose the rest of the stream.
   ssize_t n;
   do {
     n = read(fd, buf, static_cast<size_t>(maxBytes));
   } while (n < 0 && errno == EINTR);
+  if (n == 0) atEnd = true;
   return static_cast<int>(n);
 }
 

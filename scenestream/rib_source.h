@@ -19,11 +19,15 @@ class RibFromFD : public RibSource {
  public:
   explicit RibFromFD(int fd) : fd(fd) {}
   // read(2), repeated when a signal interrupts it; its result unchanged
-  // otherwise (-1 with errno on error).
+  // otherwise (-1 with errno on error). Once it has returned 0 it returns 0
+  // without reading: a terminal's end of input is not asked for again.
   int Read(void* buf, int maxBytes) override;
 
  protected:
   int fd;
+
+ private:
+  bool atEnd = false;
 };
 
 // Opens a path read-only with close-on-exec and owns the descriptor.

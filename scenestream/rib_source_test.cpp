@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -108,4 +109,22 @@ TEST(RibSourceTest, ReadInterruptedByAContinuedSignalGoesOn) {
   EXPECT_EQ(signalsTaken, 1);
   close(fds[0]);
   sigaction(SIGUSR2, &previous, nullptr);
+}
+
+TEST(RibSourceTest, EndOfInputFromATerminalIsTheEnd) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int terminal = open(ptsname(master), O_RDONLY | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  // A line, the end-of-input character, and a line typed after it.
+  ASSERT_EQ(write(master, "Cone\n\x04" "Disk\n", 11), 11);
+  RibFromFD source(terminal);
+  char buf[16];
+  EXPECT_EQ(source.Read(buf, sizeof buf), 5);
+  EXPECT_EQ(source.Read(buf, sizeof buf), 0);
+  EXPECT_EQ(source.Read(buf, sizeof buf), 0);
+  close(terminal);
+  close(master);
 }
