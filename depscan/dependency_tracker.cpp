@@ -90,35 +90,49 @@ const std::string* DependencyTracker::First(DependencyKind kind) {
 
 namespace {
 
-// A key with eight of its bytes as a big-endian number (zero-filled past
-// the end), so that sorting compares numbers in a compact array instead of
-// visiting the keys.
+// A key with sixteen of its bytes as a big-endian number pair (zero-filled
+// past the end), so that sorting compares numbers in a compact array and
+// visits the keys once per sixteen bytes that tie.
 struct SortEntry {
-  uint64_t word;
+  uint64_t high;
+  uint64_t low;
   std::string_view key;
+
+  bool TiesWith(const SortEntry& other) const { return high == other.high && low == other.low; }
 };
 
-uint64_t WordAt(std::string_view key, size_t offset) {
-  unsigned char bytes[8] = {};
-  if (offset < key.size()) {
-    memcpy(bytes, key.data() + offset, std::min<size_t>(sizeof bytes, key.size() - offset));
-  }
+constexpr size_t kSortStep = 2 * sizeof(uint64_t);
+
+uint64_t BigEndianWord(const unsigned char* bytes) {
   uint64_t word = 0;
-  for (unsigned char b : bytes) word = word << 8 | b;
+  for (int i = 0; i < 8; ++i) word = word << 8 | bytes[i];
   return word;
 }
 
-// Bytewise order, a prefix first: sorts by the eight bytes at offset, then
-// each run of equal bytes by the next eight. Keys hold no NUL, so the zero
-// filling sorts an ended key first, and two different keys never tie once
-// one of them has ended.
+void LoadWords(SortEntry& e, size_t offset) {
+  unsigned char bytes[kSortStep] = {};
+  if (offset < e.key.size()) {
+    memcpy(bytes, e.key.data() + offset, std::min(kSortStep, e.key.size() - offset));
+  }
+  e.high = BigEndianWord(bytes);
+  e.low = BigEndianWord(bytes + 8);
+}
+
+// Bytewise order, a prefix first, for entries whose words hold the sixteen
+// bytes at offset: sorts by them, then each run that ties by the next
+// sixteen. Keys hold no NUL, so the zero filling sorts an ended key first,
+// and two different keys never tie once one of them has ended.
 void SortFrom(SortEntry* begin, SortEntry* end, size_t offset) {
-  for (SortEntry* e = begin; e != end; ++e) e->word = WordAt(e->key, offset);
-  std::sort(begin, end, [](const SortEntry& a, const SortEntry& b) { return a.word < b.word; });
+  std::sort(begin, end, [](const SortEntry& a, const SortEntry& b) {
+    return a.high != b.high ? a.high < b.high : a.low < b.low;
+  });
   for (SortEntry* run = begin; run != end;) {
     SortEntry* next = run + 1;
-    while (next != end && next->word == run->word) ++next;
-    if (next - run > 1) SortFrom(run, next, offset + sizeof(uint64_t));
+    while (next != end && next->TiesWith(*run)) ++next;
+    if (next - run > 1) {
+      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, offset + kSortStep);
+      SortFrom(run, next, offset + kSortStep);
+    }
     run = next;
   }
 }
@@ -134,8 +148,11 @@ std::vector<std::string_view> DependencyTracker::SortedKeys(DependencyKind kind)
   ZpHashTable::Iterator it{table, 0, nullptr, nullptr};
   for (it.current = table->Next(&it.bucket, &it.next); it.current;
        it.current = table->Next(&it.bucket, &it.next)) {
-    // Keys hold no NUL but their last byte.
-    entries.push_back({0, std::string_view(static_cast<const char*>(it.Key()))});
+    // The key's last byte is its NUL; the first words are read while the
+    // entry is at hand.
+    SortEntry e{0, 0, std::string_view(static_cast<const char*>(it.Key()), it.KeyLength() - 1)};
+    LoadWords(e, 0);
+    entries.push_back(e);
   }
   SortFrom(entries.data(), entries.data() + entries.size(), 0);
   keys.reserve(entries.size());

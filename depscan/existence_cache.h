@@ -30,10 +30,9 @@ class ExistenceCache {
   // ENOENT nor ENOTDIR), which is never recorded.
   enum State : uint64_t { kUnknown = 0, kPresent = 1, kMissing = 2 };
 
-  State Test(const char* path, size_t length);
-  State TestPrefix(const char* path, size_t length);
+  static State AccessState(const char* path);
+  State LearnDirectories(const char* path, size_t parentLength);
   State Recorded(const char* path, size_t length) const;
-  bool BelowMissingDirectory(const char* path, size_t parentLength);
   bool BelowLastMissing(const char* path, size_t parentLength) const;
 
   // Directory texts (without terminating NUL) -> State.

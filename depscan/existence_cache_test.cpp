@@ -40,6 +40,16 @@ TEST_F(ExistenceCacheTest, AnswersAsTheFileSystemDoes) {
       EXPECT_EQ(c.exists, cache.Exists(dir / c.relative)) << c.relative << " round " << round;
     }
   }
+  // Deep and long names, learnt from or simply asked.
+  auto repeat = [](const std::string& part, int times) {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += part;
+    return text;
+  };
+  EXPECT_TRUE(cache.Exists(dir / ("a/" + repeat("./", 300) + "file")));
+  EXPECT_TRUE(cache.Exists(dir / ("a/" + repeat("./", 600) + "file")));
+  EXPECT_FALSE(cache.Exists(dir / ("a/" + repeat("x/", 300) + "file")));
+  EXPECT_FALSE(cache.Exists(dir / ("gone/" + repeat("x/", 3000) + "file")));
   EXPECT_TRUE(cache.Exists(dir.Path()));
   EXPECT_FALSE(cache.Exists(""));
   EXPECT_TRUE(cache.Exists("/"));

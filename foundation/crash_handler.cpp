@@ -72,7 +72,10 @@ struct sigaction CrashAction() {
   struct sigaction action;
   memset(&action, 0, sizeof action);
   action.sa_sigaction = ZpCrashSignalHandler;
-  action.sa_flags = SA_SIGINFO;
+  // SA_RESTART: a hangup is reported and the program goes on, so a read or
+  // write it interrupts must go on too instead of failing with EINTR and
+  // losing input or output.
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&action.sa_mask);
   return action;
 }

@@ -187,6 +187,30 @@ TEST(CrashHandlerTest, HangupReportsAndTheProgramGoesOn) {
   EXPECT_NE(child.err.find("after the second\n", first), std::string::npos);
 }
 
+TEST(CrashHandlerTest, HangupDoesNotInterruptABlockingRead) {
+  ChildResult child = RunInChild([] {
+    unsetenv("ZP_DUMP_CORE");
+    ZpInstallCrashHandler();
+    int fds[2];
+    if (pipe(fds) != 0) _exit(3);
+    pthread_t reader = pthread_self();
+    std::thread writer([&] {
+      usleep(200 * 1000);  // let the read block first
+      pthread_kill(reader, SIGHUP);
+      usleep(100 * 1000);
+      ssize_t ignored = write(fds[1], "x", 1);
+      (void)ignored;
+    });
+    char byte = 0;
+    ssize_t n = read(fds[0], &byte, 1);
+    writer.join();
+    Say(n == 1 && byte == 'x' ? "read the byte\n" : "read failed\n");
+  });
+  EXPECT_TRUE(ExitedWith(child.status, 0)) << child.err;
+  EXPECT_NE(child.err.find("Received signal 1 (Hangup)"), std::string::npos) << child.err;
+  EXPECT_NE(child.err.find("read the byte\n"), std::string::npos) << child.err;
+}
+
 namespace {
 
 // Started with SIGHUP blocked; returns once a SIGHUP report has run on this
