@@ -115,6 +115,9 @@ class DependencyTracker {
   // Sets on strings: NUL-terminated keys, value 0, never an empty key.
   static void Enter(ZpHashTable& table, std::string_view key);
   static bool Contains(const ZpHashTable& table, std::string_view key);
+  // Enter into missingTextures, reusing the key hash of the last value
+  // interned when the key is that value.
+  void EnterMissingTexture(std::string_view key);
   void SetResolvedName(std::string_view key, const std::string& path);
   // The ways a value has been classified by the request loop.
   static constexpr uint8_t kClassifiedAsTexture = 1;
@@ -139,6 +142,10 @@ class DependencyTracker {
   // Values whose classifications differ from "texture candidate, first and
   // only": the ways they have been classified.
   std::unordered_map<const char*, uint8_t> classifiedOtherwise;
+  // The last new texture candidate and the key hash of its text, computed
+  // once for the pool's table and missingTextures alike.
+  const char* hashedValue = nullptr;
+  uint32_t hashedValueHash = 0;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard

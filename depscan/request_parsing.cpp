@@ -4,6 +4,10 @@
 #include "dependency_tracker.h"
 #include "rib_syntax_error.h"
 
+#include <cstring>
+
+#include "string_hash.h"
+
 namespace {
 
 const std::string& StringTokenText(const RibScanner& scanner) { return scanner.stringValue(); }
@@ -131,12 +135,29 @@ std::string DependencyTracker::ExpandedTokenText() {
 // that did not come first as texture candidates are remembered, which
 // spares a table entry for nearly every value. This holds because the
 // request loop is the only user of the path variables during the scan.
+//
+// A texture candidate's hash is computed here, so that the bucket of
+// missingTextures it may go to is fetched while the pool looks the text
+// up; a new value that the path variables kept as it was is entered with
+// that hash.
 const char* DependencyTracker::ExpandedTokenPointer(uint8_t kind, bool* needed) {
-  const char* path = StringTokenText(*currentScanner).c_str();
+  const std::string& text = StringTokenText(*currentScanner);
+  const char* path = text.c_str();
+  bool candidate = kind == kClassifiedAsTexture && trackTextures;
+  uint32_t hash = 0;
+  if (candidate) {
+    hash = ZpKeyHash(path, text.size() + 1);
+    missingTextures.PrefetchBucket(hash);
+  }
   uint32_t handedOut = pathVariables.pool.nextId.load(std::memory_order_relaxed);
   pathVariables.ResolveInPlace(&path);
   if (pathVariables.pool.nextId.load(std::memory_order_relaxed) != handedOut) {
     if (kind != kClassifiedAsTexture) classifiedOtherwise.emplace(path, kind);
+    if (candidate && std::strlen(path) == text.size() &&
+        std::memcmp(path, text.data(), text.size()) == 0) {
+      hashedValue = path;
+      hashedValueHash = hash;
+    }
     *needed = true;
     return path;
   }

@@ -68,7 +68,16 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
     }
     return;  // a UDIM pattern is never reported missing
   }
-  if (HasTextureExtension(value) || !requireTiff) Enter(missingTextures, value);
+  if (HasTextureExtension(value) || !requireTiff) EnterMissingTexture(value);
+}
+
+void DependencyTracker::EnterMissingTexture(std::string_view key) {
+  if (key.data() != hashedValue) {
+    Enter(missingTextures, key);
+    return;
+  }
+  missingTextures.InsertHashed(key.data(), static_cast<uint32_t>(key.size() + 1),
+                               hashedValueHash, 0);
 }
 
 void DependencyTracker::AddFoundTexture(const std::string& path, std::string_view value,

@@ -31,7 +31,7 @@ ZpHashTable::Entry** NewBucketArray(uint32_t count) {
 
 // Walks over every bucket touch entries at random addresses; asking for the
 // head a few buckets ahead overlaps those cache misses.
-constexpr uint32_t kPrefetchAhead = 8;
+constexpr uint32_t kPrefetchAhead = 32;
 
 void PrefetchHead(ZpHashTable::Entry* const* buckets, uint32_t bucket, uint32_t bucketCount) {
   if (bucket < bucketCount) __builtin_prefetch(buckets[bucket]);
@@ -76,19 +76,29 @@ uint32_t ZpHashTable::BucketOf(const void* key, uint32_t length) const {
   return ZpKeyHash(key, length) & (bucketCount - 1);
 }
 
-ZpHashTable::Entry* ZpHashTable::FindEntry(const void* key, uint32_t length,
-                                           uint32_t* bucket) const {
-  *bucket = BucketOf(key, length);
-  for (Entry* e = buckets[*bucket]; e; e = e->next) {
+ZpHashTable::Entry* ZpHashTable::FindInBucket(const void* key, uint32_t length,
+                                              uint32_t bucket) const {
+  for (Entry* e = buckets[bucket]; e; e = e->next) {
     if (KeyEquals(e, key, length)) return e;
   }
   return nullptr;
 }
 
+ZpHashTable::Entry* ZpHashTable::FindEntry(const void* key, uint32_t length,
+                                           uint32_t* bucket) const {
+  *bucket = BucketOf(key, length);
+  return FindInBucket(key, length, *bucket);
+}
+
 uint64_t ZpHashTable::Insert(const void* key, uint32_t length, uint64_t value) {
+  return InsertHashed(key, length, ZpKeyHash(key, length), value);
+}
+
+uint64_t ZpHashTable::InsertHashed(const void* key, uint32_t length, uint32_t hash,
+                                   uint64_t value) {
   if (count >= threshold) Grow();
-  uint32_t bucket;
-  if (Entry* e = FindEntry(key, length, &bucket)) {
+  uint32_t bucket = hash & (bucketCount - 1);
+  if (Entry* e = FindInBucket(key, length, bucket)) {
     uint64_t previous = e->value;
     e->value = value;
     if (!ownsValues) return previous;
@@ -182,17 +192,31 @@ void ZpHashTable::Grow() {
   if (bucketCount >= kMaxBucketCount) return;
   uint32_t newCount = bucketCount * 2;
   Entry** grown = NewBucketArray(newCount);
+  // Entries move in batches, each in the order of the walk: the buckets a
+  // batch goes to are asked for before the first of them is written.
+  constexpr int kBatch = 16;
+  Entry* batch[kBatch];
+  uint32_t targets[kBatch];
+  int pending = 0;
+  auto move = [&] {
+    for (int i = 0; i < pending; ++i) {
+      batch[i]->next = grown[targets[i]];
+      grown[targets[i]] = batch[i];
+    }
+    pending = 0;
+  };
   for (uint32_t b = 0; b < bucketCount; ++b) {
     PrefetchHead(buckets, b + kPrefetchAhead, bucketCount);
-    Entry* e = buckets[b];
-    while (e) {
-      Entry* next = e->next;
-      uint32_t target = ZpKeyHash(e->key, e->keyLength) & (newCount - 1);
-      e->next = grown[target];
-      grown[target] = e;
+    for (Entry* e = buckets[b]; e;) {
+      Entry* next = e->next;  // moving e rewrites its link
+      targets[pending] = ZpKeyHash(e->key, e->keyLength) & (newCount - 1);
+      __builtin_prefetch(&grown[targets[pending]], 1);
+      batch[pending++] = e;
+      if (pending == kBatch) move();
       e = next;
     }
   }
+  move();
   std::free(buckets);
   buckets = grown;
   bucketCount = newCount;

@@ -54,6 +54,11 @@ class ZpHashTable {
   // even when the key is already present.
   uint64_t Insert(const void* key, uint32_t length, uint64_t value);
 
+  // Insert for a caller that already holds the key hash of (key, length).
+  uint64_t InsertHashed(const void* key, uint32_t length, uint32_t hash, uint64_t value);
+  // Asks for the bucket of a key hash ahead of an insertion or lookup.
+  void PrefetchBucket(uint32_t hash) const { __builtin_prefetch(&buckets[hash & (bucketCount - 1)]); }
+
   // True and *value set when the key is present; *value untouched otherwise.
   bool Find(const void* key, uint32_t length, uint64_t* value) const;
 
@@ -92,6 +97,7 @@ class ZpHashTable {
  private:
   uint32_t BucketOf(const void* key, uint32_t length) const;
   Entry* FindEntry(const void* key, uint32_t length, uint32_t* bucket) const;
+  Entry* FindInBucket(const void* key, uint32_t length, uint32_t bucket) const;
   void FreeEntries(bool freeValues);
 };
 

@@ -257,6 +257,23 @@ TEST(HashTableTest, ChainOrderIsMostRecentFirst) {
   EXPECT_EQ(seen[1].first, older);
 }
 
+// Many entries of one chain, so that growth moves more than a few of them
+// to each new bucket.
+TEST(HashTableTest, GrowthReversesTheOrderOfEntriesThatShareANewBucket) {
+  ZpHashTable table(1, 1000.0f);
+  for (int i = 0; i < 200; ++i) InsertKey(table, "key" + std::to_string(i), i);
+  auto before = Walk(table);  // one chain, most recent first
+  table.Grow();
+  ASSERT_EQ(table.bucketCount, 2u);
+  std::vector<std::pair<std::string, uint64_t>> expected;
+  for (uint32_t bucket = 0; bucket < 2; ++bucket) {
+    for (auto e = before.rbegin(); e != before.rend(); ++e) {
+      if (BucketOf(e->first, table) == bucket) expected.push_back(*e);
+    }
+  }
+  EXPECT_EQ(Walk(table), expected);
+}
+
 TEST(HashTableTest, RemovingTheEntryJustReturnedKeepsTheCursor) {
   ZpHashTable table(32, 0.75f);
   auto [older, newer] = CollidingKeys(32);
