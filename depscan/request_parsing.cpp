@@ -98,17 +98,20 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
 }
 
 void DependencyTracker::HandleParameter(const std::string& parameterName) {
+  // Compared as views, which the compiler reduces to a length test and a
+  // memcmp; this runs for every string value.
+  std::string_view name = parameterName;
   bool needed = false;
-  if (evaluateMode && parameterName == "filename") {
+  if (evaluateMode && name == "filename") {
     const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
     evaluateFileName = value;
     if (needed) AddImage(value, true, true);
-  } else if (evaluateMode && parameterName == "type") {
+  } else if (evaluateMode && name == "type") {
     evaluateType = StringTokenText(*currentScanner);
-  } else if (parameterName == "shaderfilename") {
+  } else if (name == "shaderfilename") {
     const char* value = ExpandedTokenPointer(kClassifiedAsShader, &needed);
     if (needed) AddShader(value);
-  } else if (parameterName == "imagefilename") {
+  } else if (name == "imagefilename") {
     AddImage(ExpandedTokenPointer(0, &needed), false, true);
   } else {
     const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
