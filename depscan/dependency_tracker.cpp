@@ -102,6 +102,9 @@ struct SortEntry {
 };
 
 constexpr size_t kSortStep = 2 * sizeof(uint64_t);
+// Runs still tied this far into their keys are sorted by comparing the keys
+// whole, so the recursion stays shallow however long the keys are.
+constexpr size_t kMaxWordOffset = 16 * kSortStep;
 
 uint64_t BigEndianWord(const unsigned char* bytes) {
   uint64_t word = 0;
@@ -129,9 +132,12 @@ void SortFrom(SortEntry* begin, SortEntry* end, size_t offset) {
   for (SortEntry* run = begin; run != end;) {
     SortEntry* next = run + 1;
     while (next != end && next->TiesWith(*run)) ++next;
-    if (next - run > 1) {
-      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, offset + kSortStep);
-      SortFrom(run, next, offset + kSortStep);
+    size_t rest = offset + kSortStep;
+    if (next - run > 1 && rest >= kMaxWordOffset) {
+      std::sort(run, next, [](const SortEntry& a, const SortEntry& b) { return a.key < b.key; });
+    } else if (next - run > 1) {
+      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, rest);
+      SortFrom(run, next, rest);
     }
     run = next;
   }
