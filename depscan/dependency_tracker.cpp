@@ -42,6 +42,14 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
       scanner(source, streamName, nullptr, ReportFirstParseError, nullptr),
       currentScanner(&scanner) {
   resolvedNames.ownsValues = true;
+  // A stream read from a file heads its nesting chain, so that a stream
+  // naming itself is not read a second time. Only a file source is known by
+  // its name: standard input, named "stdin", is no file of that name.
+  struct stat info;
+  auto* file = dynamic_cast<RibFromFile*>(source);
+  if (file && file->IsOpen() && stat(streamName, &info) == 0 && S_ISREG(info.st_mode)) {
+    nestingChain.push_back({info.st_dev, info.st_ino});
+  }
   trackShaders = kindMask & (DependencyKind::Shader | DependencyKind::MissingShader);
   trackTextures = kindMask & (DependencyKind::Texture | DependencyKind::MissingTexture);
   trackOutputs = kindMask & DependencyKind::Output;
@@ -49,13 +57,7 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
 }
 
 void DependencyTracker::Scan() {
-  // The stream itself heads the nesting chain, so that a stream naming
-  // itself is not read a second time.
-  struct stat info;
-  bool known = stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  if (known) nestingChain.push_back({info.st_dev, info.st_ino});
   ScanRequests();
-  if (known) nestingChain.pop_back();
   // Only the scan classifies values; the listing needs the room.
   classifiedOtherwise.clear();
 }

@@ -97,6 +97,18 @@ TEST_F(NestedStreamsTest, ASelfNestingStreamIsReadOnce) {
   EXPECT_EQ((Paths{Path("main.rib")}), Entries(*tracker, DependencyKind::Stream));
 }
 
+TEST_F(NestedStreamsTest, AStreamNotReadFromAFileIsNoFileOfTheChain) {
+  // Standard input is named "stdin"; a file of that name is another stream.
+  WriteTiff("a.tif");
+  WriteFile("stdin", Attribute("texturename", Path("a.tif")));
+  ZpChangeDirectory workingDirectory(dir.Path());
+  std::string text = NestedStream(Path("stdin"));
+  DependencyTracker tracker(new RibFromBuffer(text.data(), text.size()), "stdin", kAllKinds);
+  tracker.Scan();
+  EXPECT_EQ((Paths{Path("stdin")}), Entries(tracker, DependencyKind::Stream));
+  EXPECT_EQ((Paths{Path("a.tif")}), Entries(tracker, DependencyKind::Texture));
+}
+
 TEST_F(NestedStreamsTest, ATwoStreamCycleEnds) {
   WriteTiff("a.tif");
   WriteTiff("b.tif");
