@@ -139,6 +139,7 @@ class RibScanner : public yyRibFlexLexer {
     floatTextLength_ = 0;
   }
   int ScanFast();
+  int ScanQuote();
   int ScanQuotedString(const char* text, size_t length);
   void ScanComment(char* text, size_t length);
   int BadInput(const char* word, int byte);
@@ -160,6 +161,8 @@ class RibScanner : public yyRibFlexLexer {
   int ReadByte();
   void PushBack(const char* bytes, size_t n);
   void MakeRoomInFront(size_t n);
+  char* DataEnd() const;
+  bool ReadMoreOfToken(char** tokenStart);
   bool ReadBigEndian(unsigned width, uint32_t* value);
   bool SkipInput(uint64_t n);
   int ReadString(size_t length);
@@ -197,6 +200,10 @@ class RibScanner : public yyRibFlexLexer {
   // into it: the second is bounded by the first.
   uint64_t inputBytes_ = 0;
   uint64_t pushedBackBytes_ = 0;
+  // Quotes between these distances from the end of the buffer's data are
+  // known to close no string (0 and 0: none).
+  size_t unclosedFromEnd_ = 0;
+  size_t unclosedToEnd_ = 0;
 
   bool inputSniffed_ = false;
   bool inputFinished_ = false;   // gzip: last member ended
