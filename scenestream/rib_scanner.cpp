@@ -16,7 +16,7 @@ namespace {
 // (or 2^32 times within the nesting limit). Each byte the input delivers
 // pays for this many bytes put back; names of request keywords need far
 // fewer, and scanning stays linear in the input.
-constexpr uint64_t kPushBackPerInputByte = 16;
+constexpr uint64_t kPushBackPerInputByte = 8;
 
 uint32_t BigEndian32(const unsigned char* b) {
   return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
