@@ -42,6 +42,14 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
       scanner(source, streamName, nullptr, ReportFirstParseError, nullptr),
       currentScanner(&scanner) {
   resolvedNames.ownsValues = true;
+  // A stream read from a file heads its nesting chain, so that a stream
+  // naming itself is not read a second time. Only a file source is known by
+  // its name: standard input, named "stdin", is no file of that name.
+  struct stat info;
+  auto* file = dynamic_cast<RibFromFile*>(source);
+  if (file && file->IsOpen() && stat(streamName, &info) == 0 && S_ISREG(info.st_mode)) {
+    nestingChain.push_back({info.st_dev, info.st_ino});
+  }
   trackShaders = kindMask & (DependencyKind::Shader | DependencyKind::MissingShader);
   trackTextures = kindMask & (DependencyKind::Texture | DependencyKind::MissingTexture);
   trackOutputs = kindMask & DependencyKind::Output;
@@ -49,13 +57,7 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
 }
 
 void DependencyTracker::Scan() {
-  // The stream itself heads the nesting chain, so that a stream naming
-  // itself is not read a second time.
-  struct stat info;
-  bool known = stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  if (known) nestingChain.push_back({info.st_dev, info.st_ino});
   ScanRequests();
-  if (known) nestingChain.pop_back();
   // Only the scan classifies values; the listing needs the room.
   classifiedOtherwise.clear();
 }
@@ -102,6 +104,9 @@ struct SortEntry {
 };
 
 constexpr size_t kSortStep = 2 * sizeof(uint64_t);
+// Runs still tied this far into their keys are sorted by comparing the keys
+// whole, so the recursion stays shallow however long the keys are.
+constexpr size_t kMaxWordOffset = 16 * kSortStep;
 
 uint64_t BigEndianWord(const unsigned char* bytes) {
   uint64_t word = 0;
@@ -129,9 +134,12 @@ void SortFrom(SortEntry* begin, SortEntry* end, size_t offset) {
   for (SortEntry* run = begin; run != end;) {
     SortEntry* next = run + 1;
     while (next != end && next->TiesWith(*run)) ++next;
-    if (next - run > 1) {
-      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, offset + kSortStep);
-      SortFrom(run, next, offset + kSortStep);
+    size_t rest = offset + kSortStep;
+    if (next - run > 1 && rest >= kMaxWordOffset) {
+      std::sort(run, next, [](const SortEntry& a, const SortEntry& b) { return a.key < b.key; });
+    } else if (next - run > 1) {
+      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, rest);
+      SortFrom(run, next, rest);
     }
     run = next;
   }

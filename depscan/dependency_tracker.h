@@ -133,8 +133,8 @@ class DependencyTracker {
   bool evaluateMode = false;
   std::string evaluateFileName;
   std::string evaluateType;
-  // The files being read on the current nesting chain, outermost first, and
-  // the number of nested streams being read.
+  // The files being read on the current nesting chain, outermost first (the
+  // stream itself when it is a file), and the number of nested streams read.
   std::vector<FileIdentity> nestingChain;
   size_t nestingDepth = 0;
   // Per-scan memory of the disk and of the values already classified.

@@ -52,6 +52,17 @@ TEST_F(DependencyTrackerTest, ListIsSortedBytewise) {
             Entries(*tracker, DependencyKind::MissingTexture));
 }
 
+TEST_F(DependencyTrackerTest, KeysSharingVeryLongPrefixesSortBytewise) {
+  // A scene may name paths of any length; the sort must neither recurse
+  // once per few bytes of a shared prefix nor lose the order.
+  std::string prefix = Path(std::string(4 << 20, 'p'));
+  Paths expected = {prefix + "/B.exr", prefix + "/a.exr", prefix + "/a.exr.tif",
+                    prefix + "/\xC3\xA9.exr", prefix + "q.exr"};
+  DependencyTracker tracker(new RibFromBuffer("", 0), "long.rib", kAllKinds);
+  for (size_t i : {3, 0, 4, 2, 1}) tracker.AddImage(expected[i], true, true);
+  EXPECT_TRUE(Entries(tracker, DependencyKind::MissingTexture) == expected);
+}
+
 TEST_F(DependencyTrackerTest, FirstOfAnotherValueRestartsTheCurrentList) {
   auto tracker = Scan(TextureRequest(Path("b.tif")) + TextureRequest(Path("a.tif")));
   tracker->First(DependencyKind::MissingTexture);

@@ -17,6 +17,8 @@ class ExistenceCacheTest : public ::testing::Test {
     dir.WriteFile("a/deep/file", "x");
     dir.WriteFile("bb/file", "x");
     dir.WriteFile("plain", "x");
+    std::filesystem::create_directory_symlink("a", dir / "la");
+    std::filesystem::create_directory_symlink("nowhere", dir / "dangling");
   }
 
   ZpTestDir dir;
@@ -32,6 +34,10 @@ TEST_F(ExistenceCacheTest, AnswersAsTheFileSystemDoes) {
       {"b/new/file", false},  {"bb/file", true},     {"b", false},
       {"b/x", false},         {"b/file", false},     {"a/deep/file", true},
       {"a/deep/none/x", false}, {"plain", true},     {"plain/x", false},
+      // Steps are resolved by the system, through links too.
+      {"la/file", true},      {"la/deep/file", true}, {"la/../plain", true},
+      {"a/deep/../file", true}, {"gone/../plain", false}, {"a/file/../file", false},
+      {"dangling", false},    {"dangling/x", false},  {"la/none/../file", false},
   };
   ExistenceCache cache;
   // Twice: once learning, once from what was learnt.

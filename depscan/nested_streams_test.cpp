@@ -74,6 +74,21 @@ TEST_F(NestedStreamsTest, ANestedStreamIsReadInPlaceOfItsEvaluate) {
   EXPECT_EQ(Path("sub/inner.rib"), Resolved(*tracker, Path("sub/inner.rib")));
 }
 
+TEST_F(NestedStreamsTest, TheSameStreamDirectoryTextNamesEachStreamsOwnFile) {
+  WriteTiff("one/t.tif");
+  WriteFile("two/s.oso", "");
+  std::string inner = Attribute("texturename", "${RIBDIR}/t.tif") +
+                      Attribute("shaderfilename", "${RIBDIR}/s");
+  WriteFile("one/inner.rib", inner);
+  WriteFile("two/inner.rib", inner);
+  auto tracker = Scan(NestedStream(Path("one/inner.rib")) + NestedStream(Path("two/inner.rib")) +
+                      NestedStream(Path("one/inner.rib")));
+  EXPECT_EQ((Paths{Path("one/t.tif")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("two/t.tif")}), Entries(*tracker, DependencyKind::MissingTexture));
+  EXPECT_EQ((Paths{Path("two/s.oso")}), Entries(*tracker, DependencyKind::Shader));
+  EXPECT_EQ((Paths{Path("one/s.oso")}), Entries(*tracker, DependencyKind::MissingShader));
+}
+
 TEST_F(NestedStreamsTest, PathVariablesApplyInNestedStreams) {
   WriteTiff("vars/wood.tif");
   ZpScopedEnv pathVariable("VRX_PATH_NESTTEST", Path("vars").c_str());
@@ -95,6 +110,18 @@ TEST_F(NestedStreamsTest, ASelfNestingStreamIsReadOnce) {
                       NestedStream(Path("main.rib")));
   EXPECT_EQ((Paths{Path("a.tif")}), Entries(*tracker, DependencyKind::Texture));
   EXPECT_EQ((Paths{Path("main.rib")}), Entries(*tracker, DependencyKind::Stream));
+}
+
+TEST_F(NestedStreamsTest, AStreamNotReadFromAFileIsNoFileOfTheChain) {
+  // Standard input is named "stdin"; a file of that name is another stream.
+  WriteTiff("a.tif");
+  WriteFile("stdin", Attribute("texturename", Path("a.tif")));
+  ZpChangeDirectory workingDirectory(dir.Path());
+  std::string text = NestedStream(Path("stdin"));
+  DependencyTracker tracker(new RibFromBuffer(text.data(), text.size()), "stdin", kAllKinds);
+  tracker.Scan();
+  EXPECT_EQ((Paths{Path("stdin")}), Entries(tracker, DependencyKind::Stream));
+  EXPECT_EQ((Paths{Path("a.tif")}), Entries(tracker, DependencyKind::Texture));
 }
 
 TEST_F(NestedStreamsTest, ATwoStreamCycleEnds) {

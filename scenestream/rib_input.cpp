@@ -13,6 +13,8 @@ constexpr unsigned char kGzipMagic1 = 0x8B;
 }  // namespace
 
 int RibScanner::LexerInput(char* buf, int maxSize) {
+  // The buffer's data changes: distances from its end mean nothing now.
+  unclosedFromEnd_ = unclosedToEnd_ = 0;
   int n = ReadInput(buf, maxSize);
   if (n > 0) inputBytes_ += static_cast<uint64_t>(n);
   return n;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdarg>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,7 +46,7 @@ class RibScanner : public yyRibFlexLexer {
 
   // Values of the last token of each kind; a token of one kind leaves the
   // others untouched. stringValue holds the bytes only (NULs possible).
-  const std::string& stringValue() const { return stringValue_; }
+  const std::string& stringValue() const { return storedValue_ ? *storedValue_ : stringValue_; }
   int32_t intValue() const { return intValue_; }
   // Floats read from ASCII text are converted when asked for: a client that
   // reads no floats pays nothing for them.
@@ -139,6 +139,7 @@ class RibScanner : public yyRibFlexLexer {
     floatTextLength_ = 0;
   }
   int ScanFast();
+  int ScanQuote();
   int ScanQuotedString(const char* text, size_t length);
   void ScanComment(char* text, size_t length);
   int BadInput(const char* word, int byte);
@@ -160,6 +161,8 @@ class RibScanner : public yyRibFlexLexer {
   int ReadByte();
   void PushBack(const char* bytes, size_t n);
   void MakeRoomInFront(size_t n);
+  char* DataEnd() const;
+  bool ReadMoreOfToken(char** tokenStart);
   bool ReadBigEndian(unsigned width, uint32_t* value);
   bool SkipInput(uint64_t n);
   int ReadString(size_t length);
@@ -176,7 +179,10 @@ class RibScanner : public yyRibFlexLexer {
   mutable size_t floatTextLength_ = 0;
   char floatText_[40];
   std::string stringValue_;
-  std::vector<std::optional<std::string>> definedStrings_;
+  // A String from the table shares the table's copy: bringing back a long
+  // string costs nothing however often it is done. Null: stringValue_.
+  std::shared_ptr<const std::string> storedValue_;
+  std::vector<std::shared_ptr<const std::string>> definedStrings_;
   uint32_t requestTable_[256] = {};
   bool floatArrayPending_ = false;
   bool doubleArrayPending_ = false;
@@ -197,6 +203,10 @@ class RibScanner : public yyRibFlexLexer {
   // into it: the second is bounded by the first.
   uint64_t inputBytes_ = 0;
   uint64_t pushedBackBytes_ = 0;
+  // Quotes between these distances from the end of the buffer's data are
+  // known to close no string (0 and 0: none).
+  size_t unclosedFromEnd_ = 0;
+  size_t unclosedToEnd_ = 0;
 
   bool inputSniffed_ = false;
   bool inputFinished_ = false;   // gzip: last member ended

@@ -111,7 +111,18 @@ TEST(RibScannerTest, UnclosedOrNulBrokenQuoteIsOneBadByte) {
   ExpectCases({
       {"\"abc\nSphere", {"E:[t.rib:1]: Invalid char: \\42", kSkip, "340"}},
       {std::string("\"a\0b\" Sphere", 12), {"E:[t.rib:1]: Invalid char: \\42", kSkip, "340"}},
+      // Escaped quotes inside fail too when scanning starts from them; a
+      // binary string takes the backslash of the second one.
+      {"\"\x91\\\" Sphere",
+       {"E:[t.rib:1]: Invalid char: \\42", kSkip, "s:\\", "E:[t.rib:1]: Invalid char: \\42", kSkip, "340"}},
   });
+  // Longer than the buffer, read a few bytes at a time.
+  std::string stream = "\"";
+  for (int i = 0; i < 20000; ++i) stream += "\\\"";
+  stream += " Sphere";
+  for (int step : {7, 1 << 20})
+    EXPECT_EQ(ScanSource(new TrickleSource(stream, step)), (Events{"E:[t.rib:1]: Invalid char: \\42", kSkip, "340"}))
+        << step;
 }
 
 // Tokens with the line the scanner is on after each of them.
