@@ -99,6 +99,7 @@ double RibScanner::ConvertFloatText() const {
 int RibScanner::ScanQuotedString(const char* text, size_t length) {
   const char* p = text + 1;
   const char* end = text + length - 1;
+  storedValue_.reset();
   if (!memchr(p, '\\', static_cast<size_t>(end - p))) {
     stringValue_.assign(p, end);
   } else {

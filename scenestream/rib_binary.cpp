@@ -64,6 +64,7 @@ int RibScanner::ReadFixedPoint(int lead) {
 // The bytes arrive before they are stored, so a length that runs past the
 // end of the input never allocates what it announces.
 int RibScanner::ReadString(size_t length) {
+  storedValue_.reset();
   stringValue_.clear();
   char piece[4096];
   while (length > 0) {
@@ -172,8 +173,9 @@ bool RibScanner::DefineStringToken(int lead) {
     return DropToken(token);
   }
   if (definedStrings_.size() <= id) definedStrings_.resize(id + 1);
-  // Stored as the NUL-terminated copy it is delivered from.
-  definedStrings_[id] = std::string(stringValue_.c_str());
+  // Stored up to its first NUL, as it is delivered; a string from the table
+  // is shared, not copied.
+  definedStrings_[id] = storedValue_ ? storedValue_ : std::make_shared<const std::string>(stringValue_.c_str());
   return true;
 }
 
@@ -181,7 +183,7 @@ int RibScanner::InterpolateStringToken(int lead) {
   uint32_t id;
   if (!ReadBigEndian(static_cast<unsigned>(lead - 0xCE), &id)) return RibToken::End;
   if (id < definedStrings_.size() && definedStrings_[id]) {
-    stringValue_ = *definedStrings_[id];
+    storedValue_ = definedStrings_[id];
     return RibToken::String;
   }
   return BinaryError("No string token associated with request \\%o", id);

@@ -111,6 +111,10 @@ TEST(RibBinaryTest, RequestAndStringDefinitions) {
        {"s:b", "E:[/d/t.rib:1]: No string token associated with request \\0", "W:[/d/t.rib:1]: Skipping to next call...",
         "340"}},
       {B({0xCD, 0x01}) + "\"a\"" + B({0xCD, 0x01}) + "\"b\"" + B({0xCF, 0x01}), {"s:b"}},
+      // A string defined from the table keeps its text when the original is
+      // defined again; a quoted string after one from the table is its own.
+      {B({0xCD, 0x01}) + "\"a\"" + B({0xCD, 0x02, 0xCF, 0x01, 0xCD, 0x01}) + "\"b\"" + B({0xCF, 0x02, 0xCF, 0x01}) + "\"c\"",
+       {"s:a", "s:b", "s:c"}},
       {B({0xCF, 0x09}) + "Sphere",
        {"E:[/d/t.rib:1]: No string token associated with request \\11", "W:[/d/t.rib:1]: Skipping to next call...",
         "340"}},
@@ -231,6 +235,18 @@ TEST(RibBinaryTest, NamesThatDefineThemselvesEnd) {
   const std::string repeating = storeName("Sphere " + defineByName) + defineByName;
   EXPECT_EQ(Scan(repeating + B({0xA6, 0x01}) + "Cone"), (Events{syntaxError, "340", "272"}));
   EXPECT_EQ(Scan(repeating), Events{syntaxError});
+}
+
+// Each use of a table string costs two or three bytes of input: copying
+// the string for each would cost its length, the square of the input in all.
+TEST(RibBinaryTest, LongTableStringUsedOftenEnds) {
+  const size_t length = 1 << 20;
+  std::string stream = B({0xCD, 0x00, 0xA3, 0x00, 0x10, 0x00, 0x00}) + std::string(length, 'x');
+  for (size_t i = 0; i < length; ++i) stream += B({0xCD, 0x01, 0xCF, 0x00});
+  Events events = Scan(stream + B({0xCF, 0x01}) + "Sphere");
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_TRUE(events[0] == "s:" + std::string(length, 'x'));
+  EXPECT_EQ(events[1], "340");
 }
 
 // Names from the table as a stream would use them: many codes bound to the

@@ -16,7 +16,7 @@ namespace {
 // (or 2^32 times within the nesting limit). Each byte the input delivers
 // pays for this many bytes put back; names of request keywords need far
 // fewer, and scanning stays linear in the input.
-constexpr uint64_t kPushBackPerInputByte = 16;
+constexpr uint64_t kPushBackPerInputByte = 8;
 
 uint32_t BigEndian32(const unsigned char* b) {
   return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
@@ -137,6 +137,10 @@ bool RibScanner::SkipInput(uint64_t n) {
 
 void RibScanner::ExpandStreamDir() {
   static const size_t kPrefix = 9;
+  if (storedValue_) {  // the table's copy stays as it is
+    stringValue_ = *storedValue_;
+    storedValue_.reset();
+  }
   if (stringValue_.size() < kPrefix) return;
   if (stringValue_.compare(0, kPrefix, "${RIBDIR}") != 0 &&
       stringValue_.compare(0, kPrefix, "${VRXDIR}") != 0)
@@ -151,7 +155,8 @@ int RibScanner::ReadRequestName() {
     return DropToken(token) ? -1 : RibToken::End;
   }
   // A name past the budget is refused like one that is no string.
-  size_t size = stringValue_.size();
+  const std::string& name = stringValue();
+  size_t size = name.size();
   if (pushedBackBytes_ + size > kPushBackPerInputByte * inputBytes_) {
     Error("Syntax error, ASCII string expected to encode RI request");
     return -1;
@@ -159,7 +164,7 @@ int RibScanner::ReadRequestName() {
   pushedBackBytes_ += size;
   // Scanned again as input: the first token of the bytes is the result, the
   // rest of them follow as ordinary input.
-  PushBack(stringValue_.data(), size);
+  PushBack(name.data(), size);
   return yylex();
 }
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdarg>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,7 +46,7 @@ class RibScanner : public yyRibFlexLexer {
 
   // Values of the last token of each kind; a token of one kind leaves the
   // others untouched. stringValue holds the bytes only (NULs possible).
-  const std::string& stringValue() const { return stringValue_; }
+  const std::string& stringValue() const { return storedValue_ ? *storedValue_ : stringValue_; }
   int32_t intValue() const { return intValue_; }
   // Floats read from ASCII text are converted when asked for: a client that
   // reads no floats pays nothing for them.
@@ -179,7 +179,10 @@ class RibScanner : public yyRibFlexLexer {
   mutable size_t floatTextLength_ = 0;
   char floatText_[40];
   std::string stringValue_;
-  std::vector<std::optional<std::string>> definedStrings_;
+  // A String from the table shares the table's copy: bringing back a long
+  // string costs nothing however often it is done. Null: stringValue_.
+  std::shared_ptr<const std::string> storedValue_;
+  std::vector<std::shared_ptr<const std::string>> definedStrings_;
   uint32_t requestTable_[256] = {};
   bool floatArrayPending_ = false;
   bool doubleArrayPending_ = false;

@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      comments ? IgnoreComment : nullptr, IgnoreMessage, nullptr);
   // Every token but an empty array's brackets takes at least one byte of
   // the stream, which gzip can expand about 1032 times, and request names
-  // put back into it at most 16 bytes per byte it delivered.
-  size_t limit = 2 * 17 * 1032 * size + 4;
+  // put back into it at most 8 bytes per byte it delivered.
+  size_t limit = 2 * 9 * 1032 * size + 4;
   for (size_t tokens = 0;; ++tokens) {
     if (tokens > limit) abort();
     int token = scanner.NextToken();
