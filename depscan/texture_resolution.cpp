@@ -1,6 +1,9 @@
 // Texture candidates and output images: only TIFF files on disk count as
 // found textures; missing names count only when they look like textures.
-#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "dependency_tracker.h"
@@ -38,12 +41,20 @@ bool HasTextureExtension(std::string_view value) {
 }
 
 bool IsTiffFile(const char* path) {
-  FILE* file = fopen(path, "rb");
-  if (!file) return false;
+  // Without blocking: a named pipe or a terminal that a scene happens to
+  // name must not stop the scan; it has no header to offer.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
   unsigned char header[4];
-  bool complete = fread(header, 1, sizeof header, file) == sizeof header;
-  fclose(file);
-  return complete && IsTiffMagic(header);
+  size_t filled = 0;
+  while (filled < sizeof header) {
+    ssize_t n = read(fd, header + filled, sizeof header - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  close(fd);
+  return filled == sizeof header && IsTiffMagic(header);
 }
 
 void DependencyTracker::AddImage(std::string_view value, bool texture, bool requireTiff) {

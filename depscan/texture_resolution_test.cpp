@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tracker_test_support.h"
 
@@ -61,7 +62,9 @@ TEST_F(TextureResolutionTest, OnlyTiffFilesAreFoundAndOnlyTextureNamesAreMissing
   WriteFile("bigtiff.tx", std::string("MM\0+\0\x08", 6));
   WriteFile("real.exr", "v/1\x01 not a tiff");
   WriteFile("short.tif", "II*");
-  auto tracker = Scan(TextureRequest(Path("found.tif")) + TextureRequest(Path("bigtiff.exr")) +
+  ASSERT_EQ(0, mkfifo(Path("pipe.tif").c_str(), 0600));  // exists, but gives no header
+  auto tracker = Scan(TextureRequest(Path("pipe.tif")) +
+                      TextureRequest(Path("found.tif")) + TextureRequest(Path("bigtiff.exr")) +
                       TextureRequest(Path("bigtiff.tx")) + TextureRequest(Path("real.exr")) +
                       TextureRequest(Path("short.tif")) + TextureRequest(Path("gone.exr")) +
                       TextureRequest(Path("gone.TIF")) + TextureRequest(Path("gone")) +
