@@ -35,3 +35,15 @@ function(zp_folder_tests name)
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "ZP_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
+
+# zp_fuzz_target(NAME LIB): the libFuzzer program NAME from NAME.cpp, linked
+# with LIB, when ZP_FUZZ is on (clang only).
+function(zp_fuzz_target name lib)
+  if(NOT ZP_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${name}.cpp)
+  target_link_libraries(${name} PRIVATE ${lib} zp_build_flags)
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
