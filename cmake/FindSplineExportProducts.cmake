@@ -61,10 +61,8 @@ endif()
 # _splineexport_import(TARGET LIBRARY INCLUDE-DIRS...)
 function(_splineexport_import target library)
   add_library(${target} SHARED IMPORTED GLOBAL)
-  # Linked as -l with its folder on the search path, so that a library
-  # without a soname is not recorded in the plug-in by its absolute path.
   set_target_properties(${target} PROPERTIES IMPORTED_LOCATION "${library}"
-                        IMPORTED_NO_SONAME TRUE INTERFACE_INCLUDE_DIRECTORIES "${ARGN}")
+                        INTERFACE_INCLUDE_DIRECTORIES "${ARGN}")
 endfunction()
 
 set(SPLINEEXPORT_RENDERER_ROOT_INCLUDE "")

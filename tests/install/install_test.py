@@ -136,7 +136,7 @@ def check_command_lines(opts, build, prefix):
         raise Failure("the plug-in is not compiled with '%s/include':\n%s"
                       % (prefix, "\n".join(plugin_compiles)))
     links = [line for line in commands.splitlines() if "-o splineexport/splineexport.so" in line]
-    if len(links) != 1 or "-L%s/lib" % prefix not in links[0]:
+    if len(links) != 1 or "%s/lib/libzephrin.so" % prefix not in links[0]:
         raise Failure("the plug-in is not linked from '%s/lib':\n%s" % (prefix, "\n".join(links)))
 
 
