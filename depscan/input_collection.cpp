@@ -7,6 +7,7 @@
 #include "directories.h"
 #include "env_strings.h"
 #include "hash_table.h"
+#include "out_of_memory.h"
 #include "rib_source.h"
 #include "tool_options.h"
 
@@ -29,6 +30,7 @@ void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char
     delete source;
     return;
   }
+  NoteActivity("reading", path);
   DependencyTracker* tracker = new DependencyTracker(source, path, options.kindMask);
   trackers.push_back(tracker);
   tracker->Scan();
