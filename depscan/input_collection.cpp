@@ -1,5 +1,7 @@
 #include "input_collection.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -36,13 +38,23 @@ void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char
   tracker->Scan();
 }
 
+// A ".rib" entry of a directory is read only when it is a regular file: a
+// FIFO or a device there would block the run or never end. (An input named
+// on the command line is read whatever it is.)
+bool IsRegularEntry(const char* path) {
+  struct stat info;
+  if (stat(path, &info) != 0 || S_ISREG(info.st_mode)) return true;  // open reports the rest
+  std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
+  return false;
+}
+
 }  // namespace
 
 void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions& options,
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    AddStreamFile(trackers, options, path);
+    if (allowDirectory || IsRegularEntry(path)) AddStreamFile(trackers, options, path);
     return;
   }
   if (!allowDirectory) return;
