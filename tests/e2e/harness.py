@@ -10,6 +10,7 @@ failing case keeps its directory and names it.
 
 import difflib
 import gzip
+import itertools
 import os
 import re
 import resource
@@ -18,16 +19,21 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 # Fixture values other than text (str) and raw bytes.
 
 
 class Gzip:
-    """A file holding the gzip compression of a text."""
+    """A file holding the gzip compression of a text (or of raw bytes)."""
 
     def __init__(self, text):
         self.text = text
+
+    def compressed(self, tmp):
+        data = substitute(self.text, tmp)
+        return gzip.compress(data.encode() if isinstance(data, str) else data)
 
 
 class Directory:
@@ -37,6 +43,10 @@ class Directory:
 class Symlink:
     def __init__(self, target):
         self.target = target
+
+
+class Fifo:
+    """A named pipe."""
 
 
 class Pattern:
@@ -57,7 +67,8 @@ PROCEDURAL = b"\x7fELF not really a library"
 
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
-                 status=0, interact=None, check=None, stdout_to=None):
+                 status=0, interact=None, check=None, stdout_to=None, limits=None,
+                 memory_limit=None, runs=1):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -73,6 +84,13 @@ class Case:
         self.check = check
         # A file that receives standard output instead of the harness.
         self.stdout_to = stdout_to
+        # Resource limits of the run ({resource.RLIMIT_NOFILE: 256}).
+        self.limits = limits or {}
+        # Bytes of address space; a case with one is skipped for a sanitized
+        # binary, whose shadow memory alone exceeds any such limit.
+        self.memory_limit = memory_limit
+        # How many times the case runs; every run must pass.
+        self.runs = runs
 
 
 def substitute(value, tmp):
@@ -91,22 +109,36 @@ def write_tree(files, tmp):
             os.makedirs(path, exist_ok=True)
         elif isinstance(content, Symlink):
             os.symlink(substitute(content.target, tmp), path)
+        elif isinstance(content, Fifo):
+            os.mkfifo(path)
         elif isinstance(content, Gzip):
             with open(path, "wb") as f:
-                f.write(gzip.compress(substitute(content.text, tmp).encode()))
+                f.write(content.compressed(tmp))
         else:
             data = substitute(content, tmp)
             with open(path, "wb") as f:
                 f.write(data.encode() if isinstance(data, str) else data)
 
 
-def no_core_files():
-    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+def apply_limits(limits):
+    """The preexec function: no core files, and the case's own limits."""
+    def preexec():
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        for which, value in limits.items():
+            resource.setrlimit(which, (value, value))
+    return preexec
+
+
+def sanitized(binary):
+    """True for a binary built with the address sanitizer, which cannot run
+    under a limit on its address space."""
+    with open(binary, "rb") as f:
+        return b"__asan_init" in f.read()
 
 
 def stdin_bytes(stdin, tmp):
     if isinstance(stdin, Gzip):
-        return gzip.compress(substitute(stdin.text, tmp).encode())
+        return stdin.compressed(tmp)
     data = substitute(stdin, tmp)
     return data.encode() if isinstance(data, str) else data
 
@@ -140,15 +172,39 @@ def compare(label, expected, actual):
 
 
 def run_case(case, binary):
+    if case.memory_limit and sanitized(binary):
+        print("skip %s (a memory limit does not fit the sanitizer)" % case.name)
+        return True
     tmp = os.path.realpath(tempfile.mkdtemp(prefix="tracwell-e2e-%s-" % case.name))
     write_tree(case.files, tmp)
+    for run in range(case.runs):
+        failures = run_once(case, binary, tmp)
+        if failures:
+            print("FAIL %s%s (kept %s)\n  %s" % (case.name, " in run %d" % (run + 1) if case.runs > 1
+                                                 else "", tmp, " ".join(command(case, binary, tmp))))
+            for failure in failures:
+                print(failure)
+            return False
+    shutil.rmtree(tmp)
+    print("ok   %s" % case.name)
+    return True
+
+
+def command(case, binary, tmp):
+    return [binary] + [substitute(a, tmp) for a in case.args]
+
+
+def run_once(case, binary, tmp):
+    """Runs the binary once; returns the list of failures."""
     env = base_environment(tmp)
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
-    args = [binary] + [substitute(a, tmp) for a in case.args]
+    limits = dict(case.limits)
+    if case.memory_limit:
+        limits[resource.RLIMIT_AS] = case.memory_limit
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
-    process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
+    process = subprocess.Popen(command(case, binary, tmp), cwd=tmp, env=env, stdin=subprocess.PIPE,
                                stdout=sink, stderr=subprocess.PIPE,
-                               preexec_fn=no_core_files)
+                               preexec_fn=apply_limits(limits))
     if case.stdout_to:
         sink.close()
     try:
@@ -168,14 +224,7 @@ def run_case(case, binary):
         failures.append("exit status %d, expected %d" % (process.returncode, case.status))
     if case.check:
         failures += case.check(tmp)
-    if failures:
-        print("FAIL %s (kept %s)\n  %s" % (case.name, tmp, " ".join(args)))
-        for failure in failures:
-            print(failure)
-        return False
-    shutil.rmtree(tmp)
-    print("ok   %s" % case.name)
-    return True
+    return failures
 
 
 # Helpers for cases that signal the program while it waits on standard input.
@@ -229,6 +278,27 @@ def send_between(sig, first):
         wait_until_reading(process)
         process.send_signal(sig)
         signal_handled(process, sig)
+    return interact
+
+
+def signal_storm(signals, interval=0.0005):
+    """Once the process waits on standard input, sends it the signals in
+    turn, again and again, until it has ended. Signals go through a process
+    descriptor, so none can reach another process that takes the number."""
+    def interact(process, tmp):
+        wait_until_reading(process)
+        pidfd = os.pidfd_open(process.pid)
+
+        def storm():
+            try:
+                for n in itertools.count():
+                    signal.pidfd_send_signal(pidfd, signals[n % len(signals)])
+                    time.sleep(interval)
+            except ProcessLookupError:
+                pass  # it has ended
+            finally:
+                os.close(pidfd)
+        threading.Thread(target=storm, daemon=True).start()
     return interact
 
 
