@@ -9,6 +9,7 @@ failing case keeps its directory and names it.
 """
 
 import difflib
+import functools
 import gzip
 import itertools
 import os
@@ -40,6 +41,14 @@ class Directory:
     """An empty directory (files inside it are separate entries)."""
 
 
+class Generated:
+    """A file whose contents a function makes when the case runs (a large
+    fixture costs nothing to the other cases)."""
+
+    def __init__(self, make):
+        self.make = make
+
+
 class Symlink:
     def __init__(self, target):
         self.target = target
@@ -67,8 +76,8 @@ PROCEDURAL = b"\x7fELF not really a library"
 
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
-                 status=0, interact=None, check=None, stdout_to=None, limits=None,
-                 memory_limit=None, runs=1):
+                 status=0, interact=None, check=None, stdout_to=None, program=None,
+                 start_as=None, memory_mb=None, limits=None, runs=1, plain_build_only=False):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -84,13 +93,20 @@ class Case:
         self.check = check
         # A file that receives standard output instead of the harness.
         self.stdout_to = stdout_to
-        # Resource limits of the run ({resource.RLIMIT_NOFILE: 256}).
+        # A path in the directory where the binary is linked, as an
+        # installed copy, and the path relative to the directory by which it
+        # is started (the same by default).
+        self.program = program
+        self.start_as = start_as or program
+        # Caps the memory the program may take, in MB.
+        self.memory_mb = memory_mb
+        # Other resource limits of the run ({resource.RLIMIT_NOFILE: 256}).
         self.limits = limits or {}
-        # Bytes of address space; a case with one is skipped for a sanitized
-        # binary, whose shadow memory alone exceeds any such limit.
-        self.memory_limit = memory_limit
         # How many times the case runs; every run must pass.
         self.runs = runs
+        # Skipped for a sanitized binary: when memory runs out in operator
+        # new, the sanitizer ends the run with its own report.
+        self.plain_build_only = plain_build_only
 
 
 def substitute(value, tmp):
@@ -111,6 +127,9 @@ def write_tree(files, tmp):
             os.symlink(substitute(content.target, tmp), path)
         elif isinstance(content, Fifo):
             os.mkfifo(path)
+        elif isinstance(content, Generated):
+            with open(path, "wb") as f:
+                f.write(content.make())
         elif isinstance(content, Gzip):
             with open(path, "wb") as f:
                 f.write(content.compressed(tmp))
@@ -120,20 +139,42 @@ def write_tree(files, tmp):
                 f.write(data.encode() if isinstance(data, str) else data)
 
 
-def apply_limits(limits):
-    """The preexec function: no core files, and the case's own limits."""
-    def preexec():
-        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-        for which, value in limits.items():
-            resource.setrlimit(which, (value, value))
-    return preexec
-
-
-def sanitized(binary):
-    """True for a binary built with the address sanitizer, which cannot run
-    under a limit on its address space."""
+@functools.lru_cache(maxsize=None)
+def is_sanitized(binary):
     with open(binary, "rb") as f:
         return b"__asan_init" in f.read()
+
+
+def child_setup(case, binary, env):
+    """The child's set-up: no core files, the case's limits, and for
+    case.memory_mb an address-space limit, or for a sanitized binary (which
+    reserves vast address space of its own) a cap on each allocation,
+    failures returning null as they would."""
+    limits = dict(case.limits)
+    limits[resource.RLIMIT_CORE] = 0
+    if case.memory_mb is not None and is_sanitized(binary):
+        env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
+                               ":max_allocation_size_mb=%d" % case.memory_mb)
+    elif case.memory_mb is not None:
+        limits[resource.RLIMIT_AS] = case.memory_mb << 20
+
+    def setup():
+        for which, value in limits.items():
+            resource.setrlimit(which, (value, value))
+    return setup
+
+
+def install_program(case, binary, tmp):
+    """Links (or copies) the binary to case.program; the name to start."""
+    if not case.program:
+        return binary
+    path = os.path.join(tmp, case.program)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    try:
+        os.link(binary, path)
+    except OSError:
+        shutil.copy2(binary, path)
+    return case.start_as
 
 
 def stdin_bytes(stdin, tmp):
@@ -172,16 +213,17 @@ def compare(label, expected, actual):
 
 
 def run_case(case, binary):
-    if case.memory_limit and sanitized(binary):
-        print("skip %s (a memory limit does not fit the sanitizer)" % case.name)
+    if case.plain_build_only and is_sanitized(binary):
+        print("skip %s (not for a sanitized binary)" % case.name)
         return True
     tmp = os.path.realpath(tempfile.mkdtemp(prefix="tracwell-e2e-%s-" % case.name))
     write_tree(case.files, tmp)
+    args = command(case, binary, tmp)
     for run in range(case.runs):
-        failures = run_once(case, binary, tmp)
+        failures = run_once(case, binary, tmp, args)
         if failures:
             print("FAIL %s%s (kept %s)\n  %s" % (case.name, " in run %d" % (run + 1) if case.runs > 1
-                                                 else "", tmp, " ".join(command(case, binary, tmp))))
+                                                 else "", tmp, " ".join(args)))
             for failure in failures:
                 print(failure)
             return False
@@ -191,20 +233,18 @@ def run_case(case, binary):
 
 
 def command(case, binary, tmp):
-    return [binary] + [substitute(a, tmp) for a in case.args]
+    return [install_program(case, binary, tmp)] + [substitute(a, tmp) for a in case.args]
 
 
-def run_once(case, binary, tmp):
+def run_once(case, binary, tmp, args):
     """Runs the binary once; returns the list of failures."""
     env = base_environment(tmp)
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
-    limits = dict(case.limits)
-    if case.memory_limit:
-        limits[resource.RLIMIT_AS] = case.memory_limit
+    setup = child_setup(case, binary, env)
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
-    process = subprocess.Popen(command(case, binary, tmp), cwd=tmp, env=env, stdin=subprocess.PIPE,
+    process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
                                stdout=sink, stderr=subprocess.PIPE,
-                               preexec_fn=apply_limits(limits))
+                               preexec_fn=setup)
     if case.stdout_to:
         sink.close()
     try:
