@@ -79,7 +79,9 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
   evaluateFileName.clear();
   evaluateType.clear();
   while (PeekToken() == RibToken::String) {
-    std::string parameterName = ReadString();
+    // Only the few names of the classification matter: a long one is
+    // copied no further than any of them, whatever its length.
+    std::string parameterName(ReadString(), 0, kZpMaxPathLength);
     ReadString();  // type declaration
     NextToken();   // count
     ForEachStringValue(*this, NextToken(), [&] { HandleParameter(parameterName); });
@@ -101,12 +103,25 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
   // Compared as views, which the compiler reduces to a length test and a
   // memcmp; this runs for every string value.
   std::string_view name = parameterName;
+  // A value longer than any path names no file, and is passed over before
+  // it is hashed: a string-table reference brings back a long string for
+  // two bytes of input, and classifying it would cost its whole length at
+  // every reference.
+  const std::string& text = StringTokenText(*currentScanner);
+  bool mayBeAPath = text.size() <= kZpMaxPathLength;
   if (evaluateMode && name == "filename") {
+    if (!mayBeAPath) {
+      evaluateFileName.clear();
+      return;
+    }
     std::string_view value = ExpandedTokenView();
     evaluateFileName = value;
     AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
-    evaluateType = StringTokenText(*currentScanner);
+    // Cut like a name: a type that long is no "vrxstream" either way.
+    evaluateType.assign(text, 0, kZpMaxPathLength);
+  } else if (!mayBeAPath) {
+    return;
   } else if (name == "shaderfilename") {
     AddShader(std::string(ExpandedTokenView()));
   } else if (name == "imagefilename") {
