@@ -1,5 +1,6 @@
 #include "package_copy.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <cstdio>
@@ -30,6 +31,11 @@ void CopyPlain(const std::string& path, const std::string& destination, bool ech
     std::puts(path.c_str());
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 void ReportUnresolved(const std::string& path) {
   std::fprintf(stderr, "\n#Unresolved resource: '%s' \n\n", path.c_str());
 }
@@ -49,6 +55,10 @@ bool IsRescalableTiff(const std::string& path) {
 void CopyRescaled(const std::string& path, const std::string& destination, float scale) {
   if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
   if (!MayWritePackageFile(path, destination)) return;
+  // A folder standing in the destination's place makes the copy fail, and
+  // that failure is reported as any other.
+  if (ZpFileExists(destination.c_str()) && !IsRegularFile(destination))
+    return CopyPlain(path, destination, false);
   // Only a file that this run's texmeld wrote counts as its success.
   ZpRemoveFile(destination.c_str());
   char factor[32];
@@ -58,7 +68,7 @@ void CopyRescaled(const std::string& path, const std::string& destination, float
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
   if (status != 0) ZpRemoveFile(destination.c_str());
-  if (!ZpFileExists(destination.c_str())) CopyPlain(path, destination, false);
+  if (!IsRegularFile(destination)) CopyPlain(path, destination, false);
 }
 
 void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& options,
@@ -87,10 +97,12 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
 }
 
 void RewriteNestedStreams(DependencyTracker& tracker, ToolOptions& options,
-                          const std::vector<std::string>& nestedStreams) {
+                          const std::vector<std::string>& nestedStreams,
+                          const ZpHashTable& producedNames) {
   bool verbose = options.verbose;
   options.verbose = false;
-  for (const std::string& path : nestedStreams) RewriteStream(tracker, path.c_str(), options);
+  for (const std::string& path : nestedStreams)
+    RewriteStream(tracker, path.c_str(), options, producedNames);
   options.verbose = verbose;
 }
 
@@ -107,7 +119,7 @@ void CopyTrackerFiles(DependencyTracker& tracker, ToolOptions& options,
     std::vector<std::string> nestedStreams;
     for (const std::string* path = tracker.First(kind); !path->empty(); path = tracker.Next())
       CopyPath(kind, *path, options, producedNames, nestedStreams);
-    if (kind == Stream) RewriteNestedStreams(tracker, options, nestedStreams);
+    if (kind == Stream) RewriteNestedStreams(tracker, options, nestedStreams, producedNames);
   }
 }
 
@@ -115,6 +127,7 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
                   const ZpHashTable& producedNames) {
   NamePackageContents(trackers, options);
   IndexPackageSources();
-  for (DependencyTracker* tracker : trackers) RewriteStream(*tracker, tracker->Name(), options);
+  for (DependencyTracker* tracker : trackers)
+    RewriteStream(*tracker, tracker->Name(), options, producedNames);
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
 }

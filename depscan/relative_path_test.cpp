@@ -37,6 +37,10 @@ TEST(SplitRelativePathTest, NamesBelowRootsOrBareFileNames) {
       {{"D:\\tex"}, "D:\\tex\\wood.tx", "wood.tx"},
       {{"/r"}, "/r/one/wood.tx", "one/wood.tx"},
       {{"/r"}, "/s/one/wood.tx", "wood.tx"},
+      // "." steps and repeated separators do not make another name.
+      {{"/data"}, "/data/./tex//./wood.tx", "tex/wood.tx"},
+      {{"/data/./"}, "/data/tex/wood.tx", "tex/wood.tx"},
+      {{"/data"}, "/data/../tex/wood.tx", "../tex/wood.tx"},
   };
   for (const Case& c : cases) {
     RootedOptions rooted(c.roots);

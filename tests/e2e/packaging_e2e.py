@@ -120,7 +120,7 @@ SHOT_FILES = {
     "src/procs/fur.so": PROCEDURAL,
 }
 # Where each found dependency lands in the package; None: rendered by another
-# stream of the package, so not copied.
+# stream of the package, so not copied, and read where that stream writes it.
 PACKAGED = {
     "{T}/src/shaders/plastic.oso": "plastic.oso",
     "{T}/src/a/wood.tif": "wood.tif",
@@ -133,6 +133,7 @@ PACKAGED = {
     "{T}/src/nested/part.rib": "part.rib",
     "{T}/src/procs/fur.so": "fur.so",
     "{T}/src/maps/occlusion.tif": None,
+    "{T}/src/render/shadow.tif": None,
 }
 SHOT_UNRESOLVED = "".join("\n#Unresolved resource: '%s' \n\n" % p for p in [
     "{T}/src/shaders/gone.oso", "{T}/src/tex/lost.png", "{T}/src/absent.rib",
@@ -165,11 +166,14 @@ def round_trip(streams, binary=False):
             for kind, path in originals[stream]:
                 if kind == "o":
                     continue
-                if kind == "!":
+                key = path.replace(tmp, "{T}")
+                if kind == "!" and key not in PACKAGED:
                     expected.add((kind, path))
                     continue
-                name = PACKAGED[path.replace(tmp, "{T}")]
-                expected.add(("!", package + "/" + os.path.basename(path)) if name is None
+                name = PACKAGED[key]
+                # A rendered image is read where its producer writes it: by
+                # its relative name, in the working directory of the render.
+                expected.add(("!", tmp + "/" + os.path.basename(path)) if name is None
                              else (kind, package + "/" + name))
             found = {pair for pair in listing(tmp, packaged_stream) if pair[0] != "o"}
             if found != expected:

@@ -1,0 +1,112 @@
+#include "reference_finder.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "dependency_tracker.h"
+#include "packaged_names.h"
+#include "path_strings.h"
+#include "stream_strings.h"
+
+namespace {
+
+bool Holds(const ZpHashTable& set, const std::string& key) {
+  uint64_t unused;
+  return set.Find(key.c_str(), uint32_t(key.size() + 1), &unused);
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::string Joined(bool absolute, const std::vector<std::string>& parts) {
+  std::string joined = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) joined += (i ? "/" : "") + parts[i];
+  return joined;
+}
+
+template <typename Visit>
+void ForEachKey(const ZpHashTable& table, Visit visit) {
+  ZpHashTable::Iterator it = {&table, 0, nullptr, nullptr};
+  for (it.current = table.Next(&it.bucket, &it.next); it.current;
+       it.current = table.Next(&it.bucket, &it.next))
+    visit(std::string(static_cast<const char*>(it.Key()), it.KeyLength() - 1));
+}
+
+const char* const kStreamDirectoryPrefixes[] = {"${RIBDIR}", "${VRXDIR}"};
+constexpr size_t kPrefixLength = 9;
+
+}  // namespace
+
+std::string LexicallyNormalPath(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> kept;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = std::min(path.find('/', start), path.size());
+    std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == ".." && absolute && kept.empty()) continue;  // "/.." is "/"
+    if (part == ".." && !kept.empty() && kept.back() != ".." &&
+        !IsSymbolicLink(Joined(absolute, kept))) {
+      kept.pop_back();
+      continue;
+    }
+    kept.push_back(part);
+  }
+  std::string normal = Joined(absolute, kept);
+  return normal.empty() && !path.empty() ? "." : normal;
+}
+
+ReferenceFinder::ReferenceFinder(DependencyTracker& tracker, const ZpHashTable& changedPaths,
+                                 const std::string& streamName)
+    : tracker_(tracker), changedPaths_(changedPaths), streamDirectory_(ZpDirName(streamName)) {}
+
+bool ReferenceFinder::Names(const std::string& key) const {
+  return Holds(changedPaths_, tracker_.ResolvedShaderPath(key)) ||
+         !PackagedPattern(key).empty();
+}
+
+std::string ReferenceFinder::AsTrackerSpellsIt(const std::string& text) const {
+  std::string spelled = text;
+  for (const char* prefix : kStreamDirectoryPrefixes) {
+    if (spelled.compare(0, kPrefixLength, prefix) == 0) {
+      spelled.replace(0, kPrefixLength, streamDirectory_);
+      break;
+    }
+  }
+  tracker_.pathVariables.Expand(spelled, true);
+  return spelled;
+}
+
+const std::unordered_map<std::string, std::string>& ReferenceFinder::NormalSpellings() {
+  if (indexed_) return normalSpellings_;
+  indexed_ = true;
+  auto enter = [this](const std::string& key) {
+    std::string normal = LexicallyNormalPath(key);
+    if (normal != key) normalSpellings_.emplace(normal, key);
+  };
+  ForEachKey(tracker_.resolvedNames, enter);
+  ForEachKey(changedPaths_, enter);
+  ForEachKey(tracker_.udimPatterns, enter);
+  return normalSpellings_;
+}
+
+std::string ReferenceFinder::Find(const std::string& raw, bool fileName) {
+  if (Names(raw)) return raw;
+  std::string text = raw.find('\\') == std::string::npos ? raw : DecodedString(raw);
+  if (text != raw && Names(text)) return text;
+  if (!fileName || text.empty()) return std::string();
+  std::string spelled = AsTrackerSpellsIt(text);
+  if (Names(spelled)) return spelled;
+  std::string normal = LexicallyNormalPath(spelled);
+  // A shader is recorded with ".oso", which the stream may leave off.
+  for (const std::string& form : {normal, normal + ".oso"}) {
+    auto found = NormalSpellings().find(form);
+    if (found != NormalSpellings().end() && Names(found->second)) return found->second;
+  }
+  return Names(normal) ? normal : std::string();
+}
