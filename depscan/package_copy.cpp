@@ -12,16 +12,12 @@
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
+#include "produced_textures.h"
 #include "relative_path.h"
 #include "stream_rewrite.h"
 #include "tool_options.h"
 
 namespace {
-
-bool Holds(const ZpHashTable& set, const std::string& key) {
-  uint64_t unused;
-  return set.Find(key.c_str(), uint32_t(key.size() + 1), &unused);
-}
 
 void CopyPlain(const std::string& path, const std::string& destination, bool echo) {
   if (!MayWritePackageFile(path, destination)) return;
@@ -81,7 +77,7 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
     case Procedural:
       return CopyPlain(path, destination, options.verbose);
     case Texture:
-      if (Holds(producedNames, name)) return;
+      if (!ProducedTextureName(path, true, options, producedNames).empty()) return;
       if (options.scale < 1.0f) return CopyRescaled(path, destination, options.scale);
       return CopyPlain(path, destination, options.verbose);
     case Stream:
@@ -89,7 +85,7 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
       if (options.verbose) std::puts(path.c_str());
       return;
     case MissingTexture:
-      if (Holds(producedNames, SplitRelativePath(options, path))) return;
+      if (!ProducedTextureName(path, false, options, producedNames).empty()) return;
       return ReportUnresolved(path);
     default:
       return ReportUnresolved(path);

@@ -1,13 +1,10 @@
 #include "reference_finder.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <vector>
 
 #include "dependency_tracker.h"
 #include "packaged_names.h"
 #include "path_strings.h"
+#include "relative_path.h"
 #include "stream_strings.h"
 
 namespace {
@@ -15,17 +12,6 @@ namespace {
 bool Holds(const ZpHashTable& set, const std::string& key) {
   uint64_t unused;
   return set.Find(key.c_str(), uint32_t(key.size() + 1), &unused);
-}
-
-bool IsSymbolicLink(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
-}
-
-std::string Joined(bool absolute, const std::vector<std::string>& parts) {
-  std::string joined = absolute ? "/" : "";
-  for (size_t i = 0; i < parts.size(); ++i) joined += (i ? "/" : "") + parts[i];
-  return joined;
 }
 
 template <typename Visit>
@@ -40,26 +26,6 @@ const char* const kStreamDirectoryPrefixes[] = {"${RIBDIR}", "${VRXDIR}"};
 constexpr size_t kPrefixLength = 9;
 
 }  // namespace
-
-std::string LexicallyNormalPath(const std::string& path) {
-  bool absolute = !path.empty() && path[0] == '/';
-  std::vector<std::string> kept;
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = std::min(path.find('/', start), path.size());
-    std::string part = path.substr(start, end - start);
-    start = end + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == ".." && absolute && kept.empty()) continue;  // "/.." is "/"
-    if (part == ".." && !kept.empty() && kept.back() != ".." &&
-        !IsSymbolicLink(Joined(absolute, kept))) {
-      kept.pop_back();
-      continue;
-    }
-    kept.push_back(part);
-  }
-  std::string normal = Joined(absolute, kept);
-  return normal.empty() && !path.empty() ? "." : normal;
-}
 
 ReferenceFinder::ReferenceFinder(DependencyTracker& tracker, const ZpHashTable& changedPaths,
                                  const std::string& streamName)

@@ -12,11 +12,6 @@
 
 class DependencyTracker;
 
-// path with "." components and repeated "/" dropped, and each ".." taken
-// back with the component before it unless that is a symbolic link (the
-// ".." would then lead elsewhere). Relative paths stay relative.
-std::string LexicallyNormalPath(const std::string& path);
-
 class ReferenceFinder {
  public:
   // streamName: the name the tracker's scanner read the stream under, whose

@@ -1,5 +1,10 @@
 #include "relative_path.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <vector>
+
 #include "tool_options.h"
 
 namespace {
@@ -29,15 +34,58 @@ std::string WithoutDotSteps(const std::string& path) {
   return out;
 }
 
+bool IsSymbolicLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+std::string Joined(bool absolute, const std::vector<std::string>& parts) {
+  std::string joined = absolute ? "/" : "";
+  for (size_t i = 0; i < parts.size(); ++i) joined += (i ? "/" : "") + parts[i];
+  return joined;
+}
+
+// The spelling roots are matched against: "." steps and repeated
+// separators dropped, and ".." steps taken back where that is sound, so that
+// "/shot/work/../tex/a.tif" lies below the root /shot as /shot/tex/a.tif
+// does.
+std::string RootSpelling(const std::string& path) {
+  std::string spelled = WithoutDotSteps(path);
+  if (spelled.find("..") == std::string::npos) return spelled;  // spares the disk
+  bool trailing = IsSeparator(spelled.back());
+  std::string normal = LexicallyNormalPath(spelled);
+  return trailing && normal != "/" ? normal + "/" : normal;
+}
+
 }  // namespace
+
+std::string LexicallyNormalPath(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> kept;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = std::min(path.find('/', start), path.size());
+    std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == ".." && absolute && kept.empty()) continue;  // "/.." is "/"
+    if (part == ".." && !kept.empty() && kept.back() != ".." &&
+        !IsSymbolicLink(Joined(absolute, kept))) {
+      kept.pop_back();
+      continue;
+    }
+    kept.push_back(part);
+  }
+  std::string normal = Joined(absolute, kept);
+  return normal.empty() && !path.empty() ? "." : normal;
+}
 
 std::string SplitRelativePath(const ToolOptions& options, const std::string& path) {
   size_t lastSeparator = path.find_last_of("/\\");
   if (lastSeparator == std::string::npos) return path;
   if (!options.roots.empty()) {
-    std::string normal = WithoutDotSteps(path);
+    std::string normal = RootSpelling(path);
     for (const char* root : options.roots) {
-      std::string prefix = WithoutDotSteps(root);
+      std::string prefix = RootSpelling(root);
       if (normal.compare(0, prefix.size(), prefix) != 0) continue;
       size_t start = prefix.size();
       while (normal.size() - start >= 2 && IsSeparator(normal[start])) ++start;

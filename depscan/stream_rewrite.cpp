@@ -11,6 +11,7 @@
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
+#include "produced_textures.h"
 #include "reference_finder.h"
 #include "relative_path.h"
 #include "stream_strings.h"
@@ -73,22 +74,17 @@ class StringRewriter : public StringSink {
     return std::string(kPackageDirPrefix) + climb + reference.substr(sizeof kPackageDirPrefix - 1);
   }
 
-  // The name a texture that another stream of the package renders goes by
-  // (the copy loop leaves it out), as that stream's output image is written:
-  // its relative name. Empty for any other path.
   std::string ProducedName(const std::string& path) const {
-    std::string name;
-    if (Holds(tracker_.textures, path))
-      name = PackagedName(path);
-    else if (Holds(tracker_.missingTextures, path))
-      name = SplitRelativePath(settings_.options, path);
-    return !name.empty() && Holds(settings_.producedNames, name) ? name : std::string();
+    bool found = Holds(tracker_.textures, path);
+    if (!found && !Holds(tracker_.missingTextures, path)) return std::string();
+    return ProducedTextureName(path, found, settings_.options, settings_.producedNames);
   }
 
   std::string Replacement(const std::string& key) const {
     std::string pattern = PackagedPattern(key);
     if (!pattern.empty()) return FromStreamFolder(pattern);
     std::string path = tracker_.ResolvedShaderPath(key);
+    // A texture another stream renders: named as that stream writes it.
     std::string produced = ProducedName(path);
     if (!produced.empty()) return produced;
     // Output images are written where the render runs, never into the
@@ -115,7 +111,7 @@ void ListProducedTextures(DependencyTracker& tracker, const ToolOptions& options
                           const ZpHashTable& producedNames, ZpHashTable& changed) {
   for (const std::string* path = tracker.First(MissingTexture); !path->empty();
        path = tracker.Next()) {
-    if (Holds(changed, *path) || !Holds(producedNames, SplitRelativePath(options, *path)))
+    if (Holds(changed, *path) || ProducedTextureName(*path, false, options, producedNames).empty())
       continue;
     if (options.verbose) std::printf("%s\n", path->c_str());
     Enter(changed, path->c_str(), uint32_t(path->size() + 1));

@@ -12,7 +12,6 @@
 #include "file_utils.h"
 #include "path_strings.h"
 #include "process.h"
-#include "reference_finder.h"
 
 namespace {
 
@@ -214,24 +213,6 @@ TEST_F(StringRewrite, UdimNamesKeepTheirPatternsInThePackage) {
                    Set("a", "${VRXDIR}/../skin.UDIM.tif") + Set("b", "${VRXDIR}/../skin.UDIM_1.tif") +
                        Set("b", "${VRXDIR}/../skin.UDIM_1.tif")}},
                  *tracker, 1);
-}
-
-TEST(LexicallyNormalPath, DropsDotStepsAndClimbsOnlyWhereNoLinkIsCrossed) {
-  ZpTestDir dir;
-  dir.MakeDir("real");
-  dir.MakeDir("real/sub");
-  ASSERT_EQ(symlink((dir / "real/sub").c_str(), (dir / "link").c_str()), 0);
-  const std::pair<std::string, std::string> cases[] = {
-      {"/a/./b//c", "/a/b/c"},
-      {"/a/b/../c", "/a/c"},
-      {"/../a", "/a"},
-      {"a/../../b", "../b"},
-      {"./a/", "a"},
-      {".", "."},
-      {dir / "link/../x", dir / "link/../x"},  // the link's parent is real/, not the folder
-      {dir / "real/sub/../x", dir / "real/x"},
-  };
-  for (const auto& [path, normal] : cases) EXPECT_EQ(LexicallyNormalPath(path), normal) << path;
 }
 
 class StreamRewrite : public PackagedNamesTest {

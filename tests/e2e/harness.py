@@ -57,7 +57,7 @@ PROCEDURAL = b"\x7fELF not really a library"
 
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
-                 status=0, interact=None, check=None, stdout_to=None):
+                 status=0, interact=None, check=None, stdout_to=None, preexec=None, cwd=""):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -73,6 +73,11 @@ class Case:
         self.check = check
         # A file that receives standard output instead of the harness.
         self.stdout_to = stdout_to
+        # preexec(): run in the child before the binary starts (a signal
+        # disposition or a umask that the program inherits).
+        self.preexec = preexec
+        # The folder below the case's directory that the binary runs in.
+        self.cwd = cwd
 
 
 def substitute(value, tmp):
@@ -146,9 +151,11 @@ def run_case(case, binary):
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
     args = [binary] + [substitute(a, tmp) for a in case.args]
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
-    process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
+    process = subprocess.Popen(args, cwd=os.path.join(tmp, case.cwd), env=env,
+                               stdin=subprocess.PIPE,
                                stdout=sink, stderr=subprocess.PIPE,
-                               preexec_fn=no_core_files)
+                               preexec_fn=lambda: (no_core_files(),
+                                                   case.preexec and case.preexec()))
     if case.stdout_to:
         sink.close()
     try:
