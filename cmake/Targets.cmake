@@ -32,8 +32,10 @@ function(zp_folder_tests name)
   add_executable(${name}_tests ${tests})
   target_link_libraries(${name}_tests PRIVATE ${ARGN} GTest::gtest GTest::gtest_main
                         GTest::gmock zp_build_flags)
+  # Labelled with the folder's name, so that `ctest -L NAME` runs them alone.
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "ZP_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}")
+                       PROPERTIES ENVIRONMENT "ZP_TEST_BUILD_DIR=${CMAKE_BINARY_DIR}"
+                                  LABELS ${name})
 endfunction()
 
 # zp_fuzz_target(NAME LIB): the libFuzzer program NAME from NAME.cpp, linked

@@ -127,9 +127,11 @@ bool ReadAll(FILE* file, std::string& contents) {
 
 }  // namespace
 
-void ZpCommandLine(std::vector<std::string>& out) {
+void ZpCommandLine(std::vector<std::string>& out) { ZpReadCommandLine("/proc/self/cmdline", out); }
+
+void ZpReadCommandLine(const char* path, std::vector<std::string>& out) {
   out.clear();
-  FILE* file = fopen("/proc/self/cmdline", "rb");
+  FILE* file = fopen(path, "rb");
   if (!file) return;
   std::string contents;
   bool read = ReadAll(file, contents);

@@ -43,3 +43,7 @@ void ZpPercentDecode(char* text);
 
 // The process's arguments from /proc/self/cmdline; left empty on any problem.
 void ZpCommandLine(std::vector<std::string>& out);
+// The same from a file of that form (NUL-terminated arguments), such as
+// another process's /proc/PID/cmdline: empty when it cannot be read, holds
+// fewer than 2 bytes or does not end in a NUL.
+void ZpReadCommandLine(const char* path, std::vector<std::string>& out);

@@ -106,6 +106,36 @@ TEST(EnvStringsTest, SetUnsetAndListTheEnvironment) {
   EXPECT_EQ(ZpInstallDirFromEnvironment(), nullptr);
 }
 
+// Arguments split at each NUL, or none at all from data that is too short or
+// cut off: never a partial list.
+TEST(EnvStringsTest, CommandLineDataRules) {
+  ZpTestDir dir;
+  std::string longArgument(100, 'x');  // read in several doubling steps
+  struct Case {
+    std::string data;
+    std::vector<std::string> arguments;
+  } cases[] = {
+      {std::string("prog\0-v\0", 8), {"prog", "-v"}},
+      {std::string("prog\0\0b\0\0", 9), {"prog", "", "b", ""}},  // empty arguments
+      {std::string("\0\0", 2), {"", ""}},
+      {std::string("\0", 1), {}},      // fewer than 2 bytes
+      {"", {}},
+      {"prog", {}},                    // no NUL at the end
+      {std::string("prog\0cut", 8), {}},
+      {std::string(15, 'p') + '\0', {std::string(15, 'p')}},  // exactly fills the first read
+      {std::string("p\0", 2) + longArgument + '\0', {"p", longArgument}},
+  };
+  for (const Case& c : cases) {
+    std::string path = dir.WriteFile("cmdline", c.data);
+    std::vector<std::string> arguments = {"stale"};
+    ZpReadCommandLine(path.c_str(), arguments);
+    EXPECT_EQ(arguments, c.arguments) << c.data.size() << " bytes";
+  }
+  std::vector<std::string> arguments = {"stale"};
+  ZpReadCommandLine((dir / "missing").c_str(), arguments);
+  EXPECT_TRUE(arguments.empty());
+}
+
 TEST(EnvStringsTest, ProcessFacts) {
   std::vector<std::string> arguments = {"stale"};
   ZpCommandLine(arguments);

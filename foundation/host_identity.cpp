@@ -68,6 +68,7 @@ int32_t ZpHostId() {
 }
 
 bool ZpHostName(char* name, unsigned size) {
+  if (size == 0) return false;  // no room even for the terminating NUL
   char full[HOST_NAME_MAX + 1];
   if (gethostname(full, sizeof full) != 0) {
     name[0] = '\0';

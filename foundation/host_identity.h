@@ -8,9 +8,10 @@
 // gethostid(), asked once and cached; a host id of 0 is asked again each call.
 int32_t ZpHostId();
 
-// The host name into `name` (size at least 1). True when it fits with its NUL.
-// A longer name is cut to size - 1 characters and gives false; when the
-// system refuses the call `name` is "" and the result false.
+// The host name into `name`. True when it fits with its NUL. A longer name is
+// cut to size - 1 characters and gives false; when the system refuses the
+// call `name` is "" and the result false. A size of 0 writes nothing and
+// gives false.
 bool ZpHostName(char* name, unsigned size);
 
 // The MAC address: the first of eth0..eth9, then em1..em9, that answers, else

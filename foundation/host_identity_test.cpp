@@ -188,6 +188,12 @@ TEST(HostNameTest, FitsOrIsCutAndTerminated) {
   char one[1] = {'x'};
   EXPECT_FALSE(ZpHostName(one, 1));
   EXPECT_EQ(one[0], '\0');
+
+  // No room at all: nothing is written (the byte after the buffer stays).
+  char guarded[2] = {'x', 'y'};
+  EXPECT_FALSE(ZpHostName(guarded, 0));
+  EXPECT_EQ(guarded[0], 'x');
+  EXPECT_EQ(guarded[1], 'y');
 }
 
 TEST(HostIdTest, IsTheSystemHostIdAndStaysTheSame) {

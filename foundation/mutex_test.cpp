@@ -1,8 +1,11 @@
 #include "mutex.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cmath>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -47,6 +50,27 @@ TEST(ConditionTest, TimedWaitOfZeroSecondsReturnsAtOnce) {
   EXPECT_TRUE(mutex.TryLock());  // held again after the wait
   mutex.Unlock();
   mutex.Unlock();
+}
+
+double WallClockSeconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// The deadline drops the fraction of the current second: called late in a
+// second, a wait of 1 second times out when the next second begins.
+TEST(ConditionTest, TimedWaitEndsAtTheStartOfASecond) {
+  while (WallClockSeconds() - floor(WallClockSeconds()) < 0.7) usleep(10000);
+  ZpMutex mutex;
+  ZpCondition condition;
+  mutex.Lock();
+  double start = WallClockSeconds();
+  EXPECT_FALSE(condition.TimedWait(mutex, 1));
+  double end = WallClockSeconds();
+  mutex.Unlock();
+  EXPECT_GE(end, floor(start) + 1);
+  EXPECT_LT(end, floor(start) + 1.5) << "waited from " << start << " to " << end;
 }
 
 TEST(ConditionTest, SignalWithoutWaiterIsNotRemembered) {

@@ -3,6 +3,7 @@
 #include "file_utils.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -115,23 +116,52 @@ char* ZpExecutablePath() {
 }
 
 namespace {
+
 // Any object of this library will do; its address tells the loader which
 // loaded file we are in.
 const char kModuleAnchor = 0;
+
+// `path` made absolute against the working directory, with "." steps and
+// repeated separators dropped and each ".." taking back the step before it:
+// for a file that can no longer be resolved on disk.
+std::string LexicallyAbsolute(const std::string& path) {
+  std::string full = path[0] == '/' ? path : ZpCurrentDirectory() + "/" + path;
+  std::string result;
+  size_t at = 0;
+  while (at < full.size()) {
+    size_t end = full.find('/', at);
+    if (end == std::string::npos) end = full.size();
+    std::string step = full.substr(at, end - at);
+    if (step == "..") {
+      result.erase(result.empty() ? 0 : result.rfind('/'));
+    } else if (!step.empty() && step != ".") {
+      result += "/" + step;
+    }
+    at = end + 1;
+  }
+  return result.empty() ? "/" : result;
+}
+
 }  // namespace
 
 std::string ZpModulePath() {
   Dl_info info;
-  if (dladdr(&kModuleAnchor, &info) == 0 || !info.dli_fname) return std::string();
-  std::string name = info.dli_fname;
-  // For the program itself the loader reports the name it was started by; a
-  // bare name was found along PATH and names no file here, so ask the system
-  // where the program lies.
-  if (!name.empty() && name.find('/') == std::string::npos) {
+  link_map* module = nullptr;
+  if (dladdr1(&kModuleAnchor, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) == 0) return std::string();
+  // For the program itself the loader reports the name it was started by
+  // (a bare name found along PATH, "./tracwell", a link, or whatever the
+  // starter chose); the system knows the file it runs.
+  if (module && module->l_name[0] == '\0') {
     if (char* program = ZpExecutablePath()) {
-      name = program;
+      std::string name = program;
       free(program);
+      return name;
     }
   }
-  return name;
+  if (!info.dli_fname || !info.dli_fname[0]) return std::string();
+  std::string name = info.dli_fname;
+  std::string resolved = ZpRealPath(name);
+  if (!resolved.empty()) return resolved;
+  // A bare name was found along PATH and names no file here.
+  return name.find('/') == std::string::npos ? std::string() : LexicallyAbsolute(name);
 }

@@ -34,8 +34,10 @@ std::string ZpUserConfigPath(const std::string& name);
 // Resolved path of the running program, or null.
 char* ZpExecutablePath();
 
-// File name of the loaded object (program or shared library) that holds this
-// library, as the dynamic loader reports it (it may be relative); for a
-// program started by a bare name along PATH, the program's resolved path.
-// "" when unknown.
+// File of the loaded object (program or shared library) that holds this
+// library: absolute, with links, "." and ".." resolved, so that a program
+// gets the same answer however it was started (by absolute path, along
+// PATH, as "./name" or "bin/name", or through a link: the link's target).
+// A file that can no longer be resolved gives the loader's name made
+// absolute lexically. "" when unknown.
 std::string ZpModulePath();

@@ -91,31 +91,42 @@ TEST(PathStringsTest, ExecutableAndModulePathNameThisTestProgram) {
   EXPECT_EQ(program[0], '/');
   EXPECT_EQ(ZpBaseName(program), "foundation_tests");
   // The library is linked statically into the test program.
-  EXPECT_EQ(ZpRealPath(ZpModulePath()), program);
+  EXPECT_EQ(ZpModulePath(), program);
 }
 
-// Started by its bare name along PATH, the program still finds its own file
-// (the installation directory is worked out from it).
-TEST(PathStringsTest, ModulePathOfAProgramStartedAlongPath) {
-  if (getenv("ZP_TEST_PRINT_MODULE_PATH")) {  // the child's part
+// However the program is started, the module path is its file: absolute,
+// without "." steps, links resolved (the installation directory is worked
+// out from it).
+TEST(PathStringsTest, ModulePathIsTheProgramFileForEveryStartForm) {
+  if (ZpIsChild()) {
     printf("module path: %s\n", ZpModulePath().c_str());
     return;
   }
-  char* executable = ZpExecutablePath();
-  ASSERT_NE(executable, nullptr);
-  std::string program = executable;
-  free(executable);
-  ZpScopedEnv path("PATH", ZpDirName(program).c_str());
-  ZpScopedEnv child("ZP_TEST_PRINT_MODULE_PATH", "1");
-  std::string bare = ZpBaseName(program);
-  std::string line = bare + " --gtest_filter=PathStringsTest.ModulePathOfAProgramStartedAlongPath";
-  FILE* output = popen(line.c_str(), "r");
-  ASSERT_NE(output, nullptr);
-  std::string printed;
-  char buffer[4096];
-  while (fgets(buffer, sizeof buffer, output)) printed += buffer;
-  ASSERT_EQ(pclose(output), 0) << printed;
-  EXPECT_NE(printed.find("module path: " + program + "\n"), std::string::npos) << printed;
+  std::string program = ZpThisProgram();
+  ASSERT_FALSE(program.empty());
+  ZpTestDir scratch;
+  for (const ZpStartForm& form : ZpStartForms(program, scratch)) {
+    std::string printed = ZpRunChild(form.command, "PathStringsTest.ModulePathIsTheProgramFileForEveryStartForm");
+    EXPECT_NE(printed.find("module path: " + program + "\n"), std::string::npos) << form.name << ":\n" << printed;
+  }
+}
+
+// A program file removed while it runs can no longer be resolved: the name
+// it was started by is made absolute without the disk.
+TEST(PathStringsTest, ModulePathOfARemovedProgramIsMadeAbsoluteByItsName) {
+  if (ZpIsChild()) {
+    if (const char* self = getenv("ZP_TEST_REMOVE_SELF")) unlink(self);
+    printf("module path: %s\n", ZpModulePath().c_str());
+    return;
+  }
+  ZpTestDir scratch;
+  std::string folder = scratch.MakeDir("bin");
+  std::string copy = folder + "/prog";
+  ASSERT_EQ(link(ZpThisProgram().c_str(), copy.c_str()), 0) << copy;
+  ZpScopedEnv remove("ZP_TEST_REMOVE_SELF", copy.c_str());
+  std::string printed = ZpRunChild("cd '" + folder + "' && .././bin//prog",
+                                   "PathStringsTest.ModulePathOfARemovedProgramIsMadeAbsoluteByItsName");
+  EXPECT_NE(printed.find("module path: " + scratch.Resolved() + "/bin/prog\n"), std::string::npos) << printed;
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "process.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,30 @@ std::string WriteScript(const ZpTestDir& dir, const std::string& name, const std
   std::string path = dir.WriteFile(name, "#!/bin/sh\n" + body);
   chmod(path.c_str(), 0755);
   return path;
+}
+
+// The descriptors open in this process.
+std::set<int> OpenDescriptors() {
+  std::set<int> open;
+  DIR* dir = opendir("/proc/self/fd");
+  EXPECT_NE(dir, nullptr);
+  if (!dir) return open;
+  int own = dirfd(dir);
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.' && atoi(entry->d_name) != own) open.insert(atoi(entry->d_name));
+  }
+  closedir(dir);
+  return open;
+}
+
+// The descriptor limit under which exactly `free` more descriptors can open.
+rlim_t LimitLeaving(int free) {
+  std::set<int> open = OpenDescriptors();
+  int limit = 0;
+  for (int left = free; left > 0 || open.count(limit); ++limit) {
+    if (!open.count(limit)) --left;
+  }
+  return rlim_t(limit);
 }
 
 }  // namespace
@@ -152,6 +180,28 @@ TEST(SpawnProcessTest, TooManyArgumentsAreRefusedWithoutPipes) {
   int64_t pid = ZpSpawnProcess(nullptr, nullptr, nullptr, false, "true", args.data());
   ASSERT_GT(pid, 0);
   EXPECT_EQ(ZpWaitProcess(int(pid)), 0);
+}
+
+// With room for no pipe, one or two of the three asked for, nothing starts
+// and the pipes that were made are closed again.
+TEST(SpawnProcessTest, PipesThatCannotAllBeMadeAreClosedAgain) {
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::set<int> before = OpenDescriptors();
+  for (int free : {1, 3, 5}) {
+    rlimit lowered = saved;
+    lowered.rlim_cur = LimitLeaving(free);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    FILE *in = stdin, *out = stdout, *err = stderr;
+    const char* args[] = {"-c", "exit 0", nullptr};
+    int64_t pid = ZpSpawnProcess(&in, &out, &err, false, "/bin/sh", args);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(pid, 0) << free << " descriptors free";
+    EXPECT_EQ(in, nullptr);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(err, nullptr);
+    EXPECT_EQ(OpenDescriptors(), before) << free << " descriptors free";
+  }
 }
 
 TEST(WaitProcessTest, StatusCodes) {

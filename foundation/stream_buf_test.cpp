@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,6 +208,27 @@ TEST(PipeBufTest, DrainedPipeStartsAgainWithOneKib) {
   EXPECT_EQ(ChunkSizes(pipe), std::vector<uint64_t>{1024});
   ASSERT_EQ(pipe.Read(out.data(), out.size()), 5u);
   EXPECT_EQ(std::string(out.data(), 5), "again");
+}
+
+// A write to an empty pipe wakes the reader that waits for it: the writer
+// need not close the pipe for the bytes to arrive.
+TEST(PipeBufTest, WriteWakesABlockedReader) {
+  ZpPipeBuf pipe;
+  std::promise<std::string> got;
+  std::future<std::string> arrived = got.get_future();
+  std::thread reader([&] {
+    char piece[16];
+    size_t n = pipe.Read(piece, sizeof piece);
+    got.set_value(std::string(piece, n));
+  });
+  // Give the reader the time to block on the empty pipe first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pipe.Write("abc", 3);
+  bool woken = arrived.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  EXPECT_TRUE(woken) << "the reader slept on after the write";
+  pipe.Close();  // releases a reader that was not woken
+  reader.join();
+  EXPECT_EQ(arrived.get(), "abc");
 }
 
 // The reader blocks on an empty, open pipe (a read returning 0 early would

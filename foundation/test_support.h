@@ -13,6 +13,7 @@
 #include <climits>
 #include <optional>
 #include <string>
+#include <vector>
 
 class ZpTestDir {
  public:
@@ -112,3 +113,57 @@ class ZpChangeDirectory {
  private:
   std::string old_;
 };
+
+// The resolved path of this test program.
+inline std::string ZpThisProgram() {
+  char buffer[PATH_MAX];
+  return realpath("/proc/self/exe", buffer) ? buffer : "";
+}
+
+// One way a user may start a program: a shell command text that does so.
+struct ZpStartForm {
+  std::string name;
+  std::string command;
+};
+
+// Every form that starts `program` (absolute and resolved): by absolute
+// path, relative to the working directory ("./prog", "dir/prog",
+// "../dir/prog"), by bare name along PATH, and through symbolic links to it
+// or to its folder, which are made in `scratch`.
+inline std::vector<ZpStartForm> ZpStartForms(const std::string& program, const ZpTestDir& scratch) {
+  std::string folder = program.substr(0, program.rfind('/'));
+  std::string base = program.substr(folder.size() + 1);
+  std::string parent = folder.substr(0, folder.rfind('/'));
+  std::string folderName = folder.substr(parent.size() + 1);
+  EXPECT_EQ(symlink(program.c_str(), (scratch / "tool").c_str()), 0);
+  EXPECT_EQ(symlink(folder.c_str(), (scratch / "linked").c_str()), 0);
+  std::string in = "cd '" + scratch.Path() + "' && ";
+  return {
+      {"absolute path", "'" + program + "'"},
+      {"./name", "cd '" + folder + "' && ./" + base},
+      {"dir/name", "cd '" + parent + "' && " + folderName + "/" + base},
+      {"../dir/name", "cd '" + folder + "' && ../" + folderName + "/" + base},
+      {"bare name along PATH", "cd / && PATH='" + folder + "' && export PATH && " + base},
+      {"link by absolute path", "'" + (scratch / "tool") + "'"},
+      {"./link", in + "./tool"},
+      {"link along PATH", "cd / && PATH='" + scratch.Path() + "' && export PATH && tool"},
+      {"through a linked folder", in + "linked/" + base},
+  };
+}
+
+// Runs `command` with the test `filter` and ZP_TEST_CHILD set, through the
+// shell, and returns what it printed; a failure when its status is not 0.
+inline std::string ZpRunChild(const std::string& command, const std::string& filter) {
+  ZpScopedEnv child("ZP_TEST_CHILD", "1");
+  FILE* output = popen((command + " --gtest_filter=" + filter).c_str(), "r");
+  EXPECT_NE(output, nullptr) << command;
+  if (!output) return "";
+  std::string printed;
+  char buffer[4096];
+  while (fgets(buffer, sizeof buffer, output)) printed += buffer;
+  EXPECT_EQ(pclose(output), 0) << command << "\n" << printed;
+  return printed;
+}
+
+// In a child started by ZpRunChild.
+inline bool ZpIsChild() { return getenv("ZP_TEST_CHILD") != nullptr; }

@@ -55,6 +55,16 @@ TEST(RibBinaryTest, Forms) {
       {B({0x89, 0x40, 0x00}), {"f:0.25"}},
       {B({0x8A, 0x02, 0x80, 0x00}), {"f:2.5"}},
       {B({0x8F, 0xFF, 0x80, 0x00, 0x00}), {"f:-0.5"}},
+      // Two integer bytes and one fraction byte; three and one; two and two.
+      {B({0x86, 0xFF, 0xFE, 0x40}), {"f:-1.75"}},
+      {B({0x86, 0x01, 0x00, 0x80}), {"f:256.5"}},
+      {B({0x87, 0x80, 0x00, 0x00, 0x00}), {"f:-8388608"}},
+      {B({0x87, 0xFF, 0xFF, 0xFF, 0xC0}), {"f:-0.25"}},
+      {B({0x8B, 0x00, 0x03, 0x40, 0x00}), {"f:3.25"}},
+      {B({0x8B, 0xFF, 0xFF, 0x80, 0x00}), {"f:-0.5"}},
+      // Three bytes, all of them fraction: a signed fraction.
+      {B({0x8E, 0x40, 0x00, 0x00}), {"f:0.25"}},
+      {B({0x8E, 0xC0, 0x00, 0x00}), {"f:-0.25"}},
       // The lead bytes whose fraction is longer than the number: the bytes
       // they announce, as a signed fraction of 2^(8 * fraction bytes).
       {B({0x88, 0x80}) + "1", {"f:-0.001953125", "i:1"}},
@@ -125,11 +135,20 @@ TEST(RibBinaryTest, RequestAndStringDefinitions) {
       // A dropped binary array goes with its elements.
       {B({0xCE, 0x00, 0x01, 0xC8, 0x01, 0x3F, 0x80, 0, 0}) + "4",
        {"E:[/d/t.rib:1]: String expected after token \\316", "i:4"}},
-      // Defined strings keep the expanded prefix and are not expanded again.
+      // Defined strings keep the expanded prefix (see also below).
       {B({0xCD, 0x01}) + "\"${RIBDIR}/m.tx\"" + B({0xCF, 0x01}), {"s:/d/m.tx"}},
       // Delivered up to the first NUL.
       {B({0xCD, 0x01, 0x93, 'a', 0, 'b', 0xCF, 0x01}), {"s:a"}},
   });
+}
+
+// A string from the table is not expanded again when it comes back: with a
+// stream whose directory itself begins "${RIBDIR}", a second expansion would
+// show as a doubled directory.
+TEST(RibBinaryTest, TableStringsAreNotExpandedAgain) {
+  std::string stream = B({0xCD, 0x01}) + "\"${RIBDIR}/m.tx\"" + B({0xCF, 0x01, 0xCE, 0x00, 0x02, 0x9B}) +
+                       "${VRXDIR}/n" + B({0xD0, 0x00, 0x02});
+  EXPECT_EQ(Scan(stream, "${RIBDIR}/x/t.rib"), (Events{"s:${RIBDIR}/x/m.tx", "s:${RIBDIR}/x/n"}));
 }
 
 // The name's bytes go back into the input in front of the read position;
@@ -316,14 +335,16 @@ TEST(RibBinaryTest, BulkReadFailsWhenTheInputEnds) {
 
 TEST(RibBinaryTest, RawAccessToTheBuffer) {
   std::string ints = B({0x80, 0xFE, 0x81, 0x01, 0x00, 0x82, 0xFF, 0xFF, 0xFF, 0x83, 0x00, 0x01, 0x00, 0x00});
-  ScannerOver over("1" + ints + "Sphere 2 " + ints + B({0x80, 0x05}));
+  // The first input is the two bytes that tell a gzip stream; the number
+  // they hold runs to their end, so the scanner reads the rest to end it.
+  ScannerOver over("12" + ints + "Sphere 2 " + ints + B({0x80, 0x05}));
   RibScanner& s = over.scanner;
   ASSERT_EQ(s.NextToken(), RibToken::Integer);
   const char* p;
   size_t n;
   s.PeekRawBuffer(&p, &n);
-  ASSERT_EQ(n, over.bytes.size() - 1);
-  EXPECT_EQ(std::string(p, n), over.bytes.substr(1));
+  ASSERT_EQ(n, over.bytes.size() - 2);
+  EXPECT_EQ(std::string(p, n), over.bytes.substr(2));
 
   int32_t values[8];
   size_t count = 8;

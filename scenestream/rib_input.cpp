@@ -10,18 +10,33 @@ namespace {
 constexpr int kCompressedChunk = 16384;
 constexpr unsigned char kGzipMagic0 = 0x1F;
 constexpr unsigned char kGzipMagic1 = 0x8B;
+// The scanner's first buffer: a pending token longer than this has made the
+// buffer grow.
+constexpr size_t kLongToken = 16384;
 }  // namespace
 
 int RibScanner::LexerInput(char* buf, int maxSize) {
   // The buffer's data changes: distances from its end mean nothing now.
   unclosedFromEnd_ = unclosedToEnd_ = 0;
-  int n = ReadInput(buf, maxSize);
+  int n = ReadInput(buf, maxSize, BytesWanted(buf, maxSize));
   if (n > 0) inputBytes_ += static_cast<uint64_t>(n);
   return n;
 }
 
-int RibScanner::ReadInput(char* buf, int maxSize) {
-  if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize) : ReadSource(buf, maxSize, 0);
+// A refill returns after the first read that gives bytes, so a stream fed
+// through a pipe or from a terminal yields its tokens as they arrive. A
+// token longer than the first buffer is the exception: each refill moves its
+// bytes to the front of the buffer and scans them again, so the refill
+// gathers at least as many new bytes as the token holds, which keeps the
+// token's cost linear in its length.
+int RibScanner::BytesWanted(const char* buf, int maxSize) const {
+  size_t pending = BufferOffset(buf);  // the unfinished token was moved there
+  if (pending <= kLongToken) return 1;
+  return pending < static_cast<size_t>(maxSize) ? static_cast<int>(pending) : maxSize;
+}
+
+int RibScanner::ReadInput(char* buf, int maxSize, int wanted) {
+  if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize, wanted) : ReadSource(buf, maxSize, wanted);
   inputSniffed_ = true;
   unsigned char head[2];
   int n = source_->Read(head, 2);
@@ -37,10 +52,9 @@ int RibScanner::ReadInput(char* buf, int maxSize) {
     }
   }
   if (head[0] != kGzipMagic0 || head[1] != kGzipMagic1) {
-    // Plain: the two bytes are its first input, and the rest of the buffer
-    // is filled at once.
+    // Plain: the two bytes are its first input.
     memcpy(buf, head, 2);
-    return ReadSource(buf, maxSize, 2);
+    return 2;
   }
   inflateInput_ = new unsigned char[kCompressedChunk];
   inflater_ = new z_stream();
@@ -48,23 +62,20 @@ int RibScanner::ReadInput(char* buf, int maxSize) {
   memcpy(inflateInput_, head, 2);
   inflater_->next_in = inflateInput_;
   inflater_->avail_in = 2;
-  return InflateInto(buf, maxSize);
+  return InflateInto(buf, maxSize, wanted);
 }
 
-// Fills the buffer (its first `filled` bytes are there already) as far as
-// the source gives before returning: a source
-// that gives a few bytes per read would otherwise make flex move a long
-// token's bytes once per read. A read error ends the input after the bytes
-// that came before it.
-int RibScanner::ReadSource(char* buf, int maxSize, int filled) {
+// Reads until `wanted` bytes have come (or the end). A read error ends the
+// input after the bytes that came before it.
+int RibScanner::ReadSource(char* buf, int maxSize, int wanted) {
   if (EndAfterReadError()) return 0;
-  int total = filled;
-  while (total < maxSize) {
+  int total = 0;
+  do {
     int n = source_->Read(buf + total, maxSize - total);
     if (n < 0) return ReadFailed(total);
     if (n == 0) break;
     total += n;
-  }
+  } while (total < wanted);
   return total;
 }
 
@@ -85,15 +96,24 @@ bool RibScanner::EndAfterReadError() {
   return true;
 }
 
-// Decompresses straight into the scanner's buffer, as far as it has room.
-int RibScanner::InflateInto(char* buf, int maxSize) {
+// Decompresses straight into the scanner's buffer until `wanted` bytes have
+// come. Where a gzip member ends after bytes were delivered, the look for a
+// next member (which may wait for input) is left to the next call.
+int RibScanner::InflateInto(char* buf, int maxSize, int wanted) {
   if (EndAfterReadError()) return 0;
   if (inputFailed_) {
     Error("Invalid gzip data in VRX stream");
     return 0;
   }
   int total = 0;
-  while (total < maxSize && !inputFinished_) {
+  while (total < wanted && !inputFinished_) {
+    if (memberEnded_) {
+      memberEnded_ = false;
+      if (!StartNextMember(total)) {
+        inputFinished_ = true;
+        break;
+      }
+    }
     if (inflater_->avail_in == 0) {
       int n = source_->Read(inflateInput_, kCompressedChunk);
       if (n < 0) return ReadFailed(total);
@@ -108,7 +128,7 @@ int RibScanner::InflateInto(char* buf, int maxSize) {
     int result = inflate(inflater_, Z_SYNC_FLUSH);
     total = maxSize - static_cast<int>(inflater_->avail_out);
     if (result == Z_STREAM_END) {
-      if (!StartNextMember(total)) inputFinished_ = true;
+      memberEnded_ = true;
     } else if (result != Z_OK) {
       // Corrupt, or the source ended before the gzip stream did.
       inputFailed_ = true;

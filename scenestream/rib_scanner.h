@@ -145,9 +145,10 @@ class RibScanner : public yyRibFlexLexer {
   int BadInput(const char* word, int byte);
 
   // Input: gzip detection and decompression.
-  int ReadInput(char* buf, int maxSize);
-  int ReadSource(char* buf, int maxSize, int filled);
-  int InflateInto(char* buf, int maxSize);
+  int BytesWanted(const char* buf, int maxSize) const;
+  int ReadInput(char* buf, int maxSize, int wanted);
+  int ReadSource(char* buf, int maxSize, int wanted);
+  int InflateInto(char* buf, int maxSize, int wanted);
   bool StartNextMember(int delivered);
   int ReadFailed(int delivered);
   bool EndAfterReadError();
@@ -157,6 +158,7 @@ class RibScanner : public yyRibFlexLexer {
   void ReleaseHeldChar();
   void HoldNextChar();
   size_t UnreadBytes() const;
+  size_t BufferOffset(const char* p) const;
   bool RefillBuffer();
   int ReadByte();
   void PushBack(const char* bytes, size_t n);
@@ -209,6 +211,7 @@ class RibScanner : public yyRibFlexLexer {
   size_t unclosedToEnd_ = 0;
 
   bool inputSniffed_ = false;
+  bool memberEnded_ = false;     // gzip: a member ended, next not looked for
   bool inputFinished_ = false;   // gzip: last member ended
   bool inputFailed_ = false;     // gzip: corrupt or cut short
   bool readErrorPending_ = false;

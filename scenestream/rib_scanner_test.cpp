@@ -179,6 +179,18 @@ TEST(RibScannerTest, BadRunGivesOneErrorOneWarningWithItsLine) {
   EXPECT_EQ(Scan("@"), (Events{"E:[t.rib:1]: Invalid char: \\100", kSkip}));
 }
 
+// A message is cut to 2,047 characters, prefix included: a long stream name
+// leaves less room for the text, a name longer than that leaves none.
+TEST(RibScannerTest, MessagesAreCutTo2047Characters) {
+  for (size_t nameLength : {2030, 2040, 2041, 2042, 3000}) {
+    std::string name(nameLength, 'n');
+    std::string full = "E:[" + name + ":1]: Invalid char: \\1";
+    Events events = Scan("\x01", name.c_str());
+    ASSERT_EQ(events.size(), 2u) << nameLength;
+    EXPECT_EQ(events[0], full.substr(0, 2 + 2047)) << nameLength;  // "E:" is the test's own
+  }
+}
+
 TEST(RibScannerTest, TinyStreams) {
   EXPECT_EQ(Scan(""), Events{});
   EXPECT_EQ(Scan("7"), Events{"i:7"});

@@ -88,9 +88,10 @@ class PluginTest : public ::testing::Test {
 };
 
 // The renderer's host plug-in reaches a delegate's operations by slot
-// number; XGenSplinesDelegate::RemoveCallbacks has slot 10.
-inline void* slot(VRXCustomDelegate* delegate, int index) {
-  return (*reinterpret_cast<void***>(delegate))[index];
+// number; XGenSplinesDelegate::RemoveCallbacks has slot 10. The host
+// reaches a command's the same way.
+inline void* slot(const void* object, int index) {
+  return (*reinterpret_cast<void* const* const*>(object))[index];
 }
 
 inline void removeCallbacks(VRXCustomDelegate* delegate) {
@@ -159,8 +160,10 @@ inline std::vector<std::string> exportCalls(const std::string& time = "", bool n
 struct Description {
   explicit Description(const std::vector<splinedata::Batch>& batches) {
     node = mayastandin::createNode("xgmSplineDescription", "description1");
-    for (const char* attr : {"outSplineData", "instObjGroups", "osd", "width"})
+    for (const char* attr : {"outSplineData", "instObjGroups", "width"})
       mayastandin::addAttribute(node, attr);
+    // Only the short partial name of this plug reads "osd".
+    mayastandin::addAttribute(node, "osd", "outputSplineData");
     mayastandin::setObject(node, "outRenderData",
                            mayastandin::createPluginData(new mayastandin::SplineData(batches)));
     mayastandin::setBool(node, "faceCamera", false);

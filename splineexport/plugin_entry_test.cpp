@@ -74,6 +74,18 @@ TEST_F(PluginTest, TheCommandIsNotUndoableAndTakesNoSyntax) {
   EXPECT_EQ(mayastandin::lastCommandRun().syntaxArguments, 0u);
 }
 
+// The host reaches isUndoable through the command's slot 5: the command
+// replaces it, and inherits hasSyntax (slot 6).
+TEST_F(PluginTest, TheCommandReplacesIsUndoable) {
+  MPxCommand* command = mayastandin::createCommand("xgmSplineDescriptionExporter");
+  ASSERT_NE(command, nullptr);
+  MPxCommand base;
+  EXPECT_NE(harness::slot(command, 5), harness::slot(&base, 5));
+  EXPECT_EQ(harness::slot(command, 6), harness::slot(&base, 6));
+  EXPECT_FALSE(command->isUndoable());
+  delete command;
+}
+
 TEST(PluginExports, OnlyTheEntryPointsAreExported) {
   std::string command = std::string("nm -D --defined-only ") + SPLINEEXPORT_PLUGIN;
   FILE* pipe = popen(command.c_str(), "r");

@@ -212,6 +212,9 @@ TEST_F(SplineExportTest, ADescriptionFeedingAModifierGuideIsNotExportedAndKeepsI
   mayastandin::addAttribute(guide, "inSplineData");
   mayastandin::connect(d.node, "outSplineData", other, "inSplineData");
   mayastandin::connect(d.node, "outSplineData", guide, "inSplineData");
+  // Without an instance either: the guide is looked at first, so the missing
+  // instance does not turn later exports off.
+  mayastandin::disconnect(d.node, "instObjGroups[0]", d.shadingGroup, "dagSetMembers[0]");
   auto delegate = delegateFor(d);
   delegate->RegisterCallbacks();
   delegate->SetAttributes(true, 0.0);
@@ -223,6 +226,7 @@ TEST_F(SplineExportTest, ADescriptionFeedingAModifierGuideIsNotExportedAndKeepsI
   EXPECT_TRUE(zephrinstandin::calls().empty());
   // Still wanting an export: it runs once the guide is gone.
   mayastandin::disconnect(d.node, "outSplineData", guide, "inSplineData");
+  mayastandin::connect(d.node, "instObjGroups[0]", d.shadingGroup, "dagSetMembers[0]");
   delegate->SetAttributes(true, 0.0);
   EXPECT_NE(lastCall("VRXSetAttribute", "desc|1"), nullptr);
 }

@@ -47,6 +47,7 @@ TEST_F(DelegateSlots, TheSplinesDelegateAnswersThroughItsFixedSlots) {
   reinterpret_cast<Action>(harness::slot(delegate, 6))(delegate);  // Reserved
   EXPECT_EQ(zephrinstandin::calls().size(), 1u);
   EXPECT_TRUE(reinterpret_cast<Query>(harness::slot(delegate, 7))(delegate));  // IsTimeDependent
+  EXPECT_EQ(mayastandin::liveCallbackCount(d.node), 0u);  // it only answers
   EXPECT_TRUE(reinterpret_cast<Query>(harness::slot(delegate, 8))(delegate));  // RegisterCallbacks
   EXPECT_EQ(mayastandin::liveCallbackCount(d.node), 2u);
   MObject settings = mayastandin::createNode("zephrinGlobals", "settings1");

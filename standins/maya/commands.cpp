@@ -40,6 +40,11 @@ const CommandRun& lastCommandRun() { return host().lastRun; }
 
 bool commandRegistered(const char* name) { return host().commands.count(name) != 0; }
 
+MPxCommand* createCommand(const char* name) {
+  auto it = host().commands.find(name);
+  return it == host().commands.end() ? nullptr : static_cast<MPxCommand*>(it->second.creator());
+}
+
 MStatus runCommand(const char* name, MString* result) {
   auto it = host().commands.find(name);
   if (it == host().commands.end()) return MStatus::kNotFound;

@@ -44,9 +44,8 @@ MCallbackId MNodeMessage::addNodeDirtyPlugCallback(MObject& node, MNodePlugFunct
 }
 
 MStatus MMessage::removeCallback(MCallbackId id) {
-  if (!host().callbacks.erase(id)) return MStatus::kFailure;
   host().removed.push_back(id);
-  return MStatus::kSuccess;
+  return host().callbacks.erase(id) ? MStatus::kSuccess : MStatus::kFailure;
 }
 
 namespace mayastandin {

@@ -29,8 +29,8 @@ MObject createNode(const char* type, const char* name) {
   return MObject(node);
 }
 
-void addAttribute(const MObject& node, const char* name) {
-  if (Node* n = asNode(node)) n->attributes[name];
+void addAttribute(const MObject& node, const char* name, const char* longName) {
+  if (Node* n = asNode(node)) n->attributes[name].longName = longName ? longName : "";
 }
 
 void setBool(const MObject& node, const char* name, bool value) {

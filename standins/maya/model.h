@@ -23,13 +23,14 @@ struct Entity {
 struct Attribute {
   enum Kind { kPlain, kBool, kObject };
   Kind kind = kPlain;
+  std::string longName;  // empty: the same as the (short) name it is kept under
   bool boolValue = false;
   MObject objectValue;
 };
 
 struct Node : Entity {
   std::string name, type;
-  std::map<std::string, Attribute> attributes;
+  std::map<std::string, Attribute> attributes;  // by short name
 };
 
 struct DataObject : Entity {
@@ -63,7 +64,8 @@ struct Host {
   std::vector<Connection> connections;
   std::map<MCallbackId, Callback> callbacks;
   MCallbackId nextCallbackId = 1;
-  std::vector<MCallbackId> registered, removed;
+  std::vector<MCallbackId> registered;
+  std::vector<MCallbackId> removed;  // every id asked for, also unknown ones
   std::map<std::string, Command> commands;
   std::vector<PluginIdentity> pluginConstructions;
   MString commandResult;

@@ -21,11 +21,28 @@ void report(MStatus* status, MStatus value) {
   if (status) *status = value;
 }
 
-const Attribute* findAttribute(const MObject& node, const std::string& plug) {
+// The attribute a plug names, by its short or its long name; *shortName
+// receives the name it is kept under.
+const Attribute* findAttribute(const MObject& node, const std::string& plug,
+                               std::string* shortName = nullptr) {
   Node* n = asNode(node);
   if (!n) return nullptr;
-  auto it = n->attributes.find(attributeOf(plug));
-  return it == n->attributes.end() ? nullptr : &it->second;
+  std::string name = attributeOf(plug);
+  for (const auto& entry : n->attributes) {
+    if (entry.first == name || entry.second.longName == name) {
+      if (shortName) *shortName = entry.first;
+      return &entry.second;
+    }
+  }
+  return nullptr;
+}
+
+// The plug's name written with the attribute's short name, as connections
+// are recorded.
+std::string shortPlugName(const MObject& node, const std::string& plug) {
+  std::string shortName;
+  if (!findAttribute(node, plug, &shortName)) return plug;
+  return shortName + plug.substr(attributeOf(plug).size());
 }
 
 }  // namespace
@@ -40,13 +57,14 @@ MStatus MFnDependencyNode::setObject(const MObject& node) {
   return MStatus::kSuccess;
 }
 
-MPlug MFnDependencyNode::findPlug(const MString& name, bool, MStatus* status) const {
+MPlug MFnDependencyNode::findPlug(const MString& name, bool wantNetworkedPlug,
+                                  MStatus* status) const {
   if (!findAttribute(node_, name.asChar())) {
     report(status, MStatus::kInvalidParameter);
     return MPlug();
   }
   report(status, MStatus::kSuccess);
-  return MPlug(node_, name);
+  return MPlug(node_, name, wantNetworkedPlug);
 }
 
 MString MFnDependencyNode::typeName(MStatus* status) const {
@@ -65,9 +83,17 @@ MObject MPlug::node(MStatus* status) const {
   return node_;
 }
 
-MString MPlug::partialName(bool, bool, bool, bool, bool, bool, MStatus* status) const {
-  report(status, node_.isNull() ? MStatus::kFailure : MStatus::kSuccess);
-  return name_;
+MString MPlug::partialName(bool includeNodeName, bool, bool, bool, bool, bool useLongNames,
+                           MStatus* status) const {
+  std::string shortName;
+  const Attribute* a = findAttribute(node_, name_.asChar(), &shortName);
+  report(status, a ? MStatus::kSuccess : MStatus::kFailure);
+  if (!a) return MString();
+  std::string plug = name_.asChar();
+  std::string text = (useLongNames && !a->longName.empty() ? a->longName : shortName) +
+                     plug.substr(attributeOf(plug).size());
+  if (includeNodeName) text = asNode(node_)->name + "." + text;
+  return MString(text.c_str());
 }
 
 unsigned int MPlug::numConnectedElements(MStatus* status) const {
@@ -75,7 +101,9 @@ unsigned int MPlug::numConnectedElements(MStatus* status) const {
     report(status, MStatus::kFailure);
     return 0;
   }
-  std::string prefix = std::string(name_.asChar()) + "[";
+  report(status, MStatus::kSuccess);
+  if (!networked_) return 0;
+  std::string prefix = shortPlugName(node_, name_.asChar()) + "[";
   std::set<std::string> elements;
   for (const auto& c : host().connections) {
     if (c.src == node_ && c.srcPlug.compare(0, prefix.size(), prefix) == 0)
@@ -83,13 +111,12 @@ unsigned int MPlug::numConnectedElements(MStatus* status) const {
     if (c.dst == node_ && c.dstPlug.compare(0, prefix.size(), prefix) == 0)
       elements.insert(c.dstPlug);
   }
-  report(status, MStatus::kSuccess);
   return static_cast<unsigned int>(elements.size());
 }
 
 MObject MPlug::asMObject(MStatus* status) const {
   const Attribute* a = findAttribute(node_, name_.asChar());
-  if (!a || a->kind != Attribute::kObject) {
+  if (!a || a->kind != Attribute::kObject || !networked_) {
     report(status, MStatus::kFailure);
     return MObject();
   }
@@ -99,7 +126,7 @@ MObject MPlug::asMObject(MStatus* status) const {
 
 MStatus MPlug::getValue(bool& value) const {
   const Attribute* a = findAttribute(node_, name_.asChar());
-  if (!a || a->kind != Attribute::kBool) return MStatus::kInvalidParameter;
+  if (!a || a->kind != Attribute::kBool || !networked_) return MStatus::kInvalidParameter;
   value = a->boolValue;
   return MStatus::kSuccess;
 }
@@ -110,14 +137,15 @@ bool MPlug::connectedTo(MPlugArray& plugs, bool asDst, bool asSrc, MStatus* stat
     report(status, MStatus::kFailure);
     return false;
   }
-  const std::string self = name_.asChar();
+  report(status, MStatus::kSuccess);
+  if (!networked_) return false;
+  const std::string self = shortPlugName(node_, name_.asChar());
   for (const auto& c : host().connections) {
     if (asSrc && c.src == node_ && c.srcPlug == self)
       plugs.append(MPlug(c.dst, c.dstPlug.c_str()));
     if (asDst && c.dst == node_ && c.dstPlug == self)
       plugs.append(MPlug(c.src, c.srcPlug.c_str()));
   }
-  report(status, MStatus::kSuccess);
   return plugs.length() > 0;
 }
 

@@ -9,6 +9,7 @@ failing case keeps its directory and names it.
 """
 
 import difflib
+import functools
 import gzip
 import os
 import re
@@ -34,6 +35,14 @@ class Directory:
     """An empty directory (files inside it are separate entries)."""
 
 
+class Generated:
+    """A file whose contents a function makes when the case runs (a large
+    fixture costs nothing to the other cases)."""
+
+    def __init__(self, make):
+        self.make = make
+
+
 class Symlink:
     def __init__(self, target):
         self.target = target
@@ -57,7 +66,8 @@ PROCEDURAL = b"\x7fELF not really a library"
 
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
-                 status=0, interact=None, check=None, stdout_to=None, preexec=None, cwd=""):
+                 status=0, interact=None, check=None, stdout_to=None, program=None,
+                 start_as=None, memory_mb=None, preexec=None, cwd=""):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -73,6 +83,13 @@ class Case:
         self.check = check
         # A file that receives standard output instead of the harness.
         self.stdout_to = stdout_to
+        # A path in the directory where the binary is linked, as an
+        # installed copy, and the path relative to the directory by which it
+        # is started (the same by default).
+        self.program = program
+        self.start_as = start_as or program
+        # Caps the memory the program may take, in MB.
+        self.memory_mb = memory_mb
         # preexec(): run in the child before the binary starts (a signal
         # disposition or a umask that the program inherits).
         self.preexec = preexec
@@ -96,6 +113,9 @@ def write_tree(files, tmp):
             os.makedirs(path, exist_ok=True)
         elif isinstance(content, Symlink):
             os.symlink(substitute(content.target, tmp), path)
+        elif isinstance(content, Generated):
+            with open(path, "wb") as f:
+                f.write(content.make())
         elif isinstance(content, Gzip):
             with open(path, "wb") as f:
                 f.write(gzip.compress(substitute(content.text, tmp).encode()))
@@ -107,6 +127,43 @@ def write_tree(files, tmp):
 
 def no_core_files():
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
+@functools.lru_cache(maxsize=None)
+def is_sanitized(binary):
+    with open(binary, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
+def memory_cap(case, binary, env):
+    """The child's set-up for case.memory_mb: an address-space limit, or for
+    a sanitized binary (which reserves vast address space of its own) a cap
+    on each allocation, failures returning null as they would."""
+    if case.memory_mb is None:
+        return no_core_files
+    if is_sanitized(binary):
+        env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
+                               ":max_allocation_size_mb=%d" % case.memory_mb)
+        return no_core_files
+    limit = case.memory_mb << 20
+
+    def cap():
+        no_core_files()
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+    return cap
+
+
+def install_program(case, binary, tmp):
+    """Links (or copies) the binary to case.program; the name to start."""
+    if not case.program:
+        return binary
+    path = os.path.join(tmp, case.program)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    try:
+        os.link(binary, path)
+    except OSError:
+        shutil.copy2(binary, path)
+    return case.start_as
 
 
 def stdin_bytes(stdin, tmp):
@@ -149,13 +206,13 @@ def run_case(case, binary):
     write_tree(case.files, tmp)
     env = base_environment(tmp)
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
-    args = [binary] + [substitute(a, tmp) for a in case.args]
+    args = [install_program(case, binary, tmp)] + [substitute(a, tmp) for a in case.args]
+    setup = memory_cap(case, binary, env)
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
     process = subprocess.Popen(args, cwd=os.path.join(tmp, case.cwd), env=env,
                                stdin=subprocess.PIPE,
                                stdout=sink, stderr=subprocess.PIPE,
-                               preexec_fn=lambda: (no_core_files(),
-                                                   case.preexec and case.preexec()))
+                               preexec_fn=lambda: (setup(), case.preexec and case.preexec()))
     if case.stdout_to:
         sink.close()
     try:

@@ -5,8 +5,8 @@ import os
 import signal
 import sys
 
-from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Gzip,
-                     Pattern, Symlink, main, send_between, send_when_reading)
+from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Generated,
+                     Gzip, Pattern, Symlink, main, send_between, send_when_reading)
 
 USAGE = "".join(line + "\n" for line in [
     "",
@@ -319,6 +319,33 @@ CASES += [
          stdout="one.rib\ntwo.rib\nthree.rib\n"),
     Case("order_breaks_a_cycle", files=ORDER_FILES, args=["-order", "x.rib", "y.rib"],
          stdout="y.rib\nx.rib\n"),
+]
+
+# The installation directory is two levels above the program file, however
+# the program is started: by a relative name, or through a link (the link's
+# target counts).
+INSTALLED = {
+    "shaders/plastic.oso": SHADER,
+    "shot.rib": shader("${ZEPHRIN}/shaders/plastic.oso"),
+}
+CASES += [
+    Case("installation_directory_of_a_relative_start", files=INSTALLED,
+         program="bin/tracwell", args=["shot.rib"], stdout="s {T}/shaders/plastic.oso\n"),
+    Case("installation_directory_through_a_link",
+         files=dict(INSTALLED, **{"elsewhere/bin/tracwell": Symlink("{T}/bin/tracwell")}),
+         program="bin/tracwell", start_as="elsewhere/bin/tracwell", args=["shot.rib"],
+         stdout="s {T}/shaders/plastic.oso\n"),
+]
+
+# A fatal scanner error (here: a token that outgrows the memory the buffer
+# may take) is printed and ends the run with status 2.
+GIANT_STRING = Generated(lambda: b'SetAttribute "n" "texturename" "string" 1 "' + b"a" * (40 << 20) + b'"\n')
+CASES += [
+    Case("fatal_scanner_error_exits_with_status_2", files={"big.rib": GIANT_STRING},
+         args=["big.rib"], memory_mb=64, status=2,
+         stderr=Pattern(r"(==\d+==WARNING: AddressSanitizer failed to allocate [^\n]*\n)*"
+                        r"tracwell: (fatal error - scanner input buffer overflow"
+                        r"|out of dynamic memory in [^\n]*) \(in 'big\.rib'\)\n")),
 ]
 
 # Packaging runs that stop before anything is read.

@@ -9,6 +9,7 @@
 
 #include <maya/MMessage.h>
 #include <maya/MObject.h>
+#include <maya/MPxCommand.h>
 #include <maya/MPxData.h>
 #include <maya/MStatus.h>
 #include <maya/MString.h>
@@ -22,8 +23,10 @@ void reset();
 
 MObject createPlugin(const char* path);
 MObject createNode(const char* type, const char* name);
-// Declares a plain attribute (one that only takes connections).
-void addAttribute(const MObject& node, const char* name);
+// Declares a plain attribute (one that only takes connections). Plugs name it
+// by its (short) name; a long name, when given, is what partialName gives
+// with useLongNames, and findPlug accepts it too.
+void addAttribute(const MObject& node, const char* name, const char* longName = nullptr);
 void setBool(const MObject& node, const char* name, bool value);
 void setObject(const MObject& node, const char* name, const MObject& value);
 void removeAttribute(const MObject& node, const char* name);
@@ -53,6 +56,9 @@ struct PluginIdentity {
 const std::vector<PluginIdentity>& pluginConstructions();
 
 bool commandRegistered(const char* name);
+// A new object of the registered command, which the caller deletes; null
+// for an unknown name.
+MPxCommand* createCommand(const char* name);
 // Creates the command object, runs doIt with no arguments and deletes it;
 // kNotFound for an unknown name.
 MStatus runCommand(const char* name, MString* result);
@@ -68,6 +74,8 @@ void fireAttributeChanged(const MObject& node, int message, const char* plug,
 void fireDirtyPlug(const MObject& node, const char* plug);
 std::size_t liveCallbackCount(const MObject& node);
 const std::vector<MCallbackId>& registeredCallbackIds();
+// Every id given to MMessage::removeCallback, in order, whether or not it was
+// registered (a second removal of one id shows twice).
 const std::vector<MCallbackId>& removedCallbackIds();
 
 }  // namespace mayastandin
