@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "checked_alloc.h"
+
 namespace {
 
 constexpr uint32_t kTableBuckets = 32;
@@ -15,10 +17,13 @@ constexpr float kTableLoadFactor = 0.75f;
 // Set once the first scan message of the run has been printed.
 bool scanMessagePrinted = false;
 
+constexpr int kFatal = 3;
+
 }  // namespace
 
-void ReportFirstParseError(void* /*user*/, int /*severity*/, const char* message) {
-  if (scanMessagePrinted) return;
+void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
+  // A fatal message ends the run: it must be seen whatever came before.
+  if (scanMessagePrinted && severity != kFatal) return;
   fprintf(stderr, "tracwell: %s\n", message);
   scanMessagePrinted = true;
 }
@@ -39,8 +44,9 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
       packagePathValues(kTableBuckets, kTableLoadFactor),
       listCursor(0),
       pendingToken(0),
-      scanner(source, streamName, nullptr, ReportFirstParseError, nullptr),
-      currentScanner(&scanner) {
+      scanner(std::make_unique<RibScanner>(source, streamName, nullptr, ReportFirstParseError,
+                                           nullptr)),
+      currentScanner(scanner.get()) {
   resolvedNames.ownsValues = true;
   // A stream read from a file heads its nesting chain, so that a stream
   // naming itself is not read a second time. Only a file source is known by
@@ -58,6 +64,9 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
 
 void DependencyTracker::Scan() {
   ScanRequests();
+  scanner.reset();
+  currentScanner = nullptr;
+  pendingToken = 0;
   // Only the scan classifies values; the listing needs the room.
   classifiedOtherwise.clear();
 }
@@ -224,10 +233,20 @@ std::string DependencyTracker::ResolvedShaderPath(const std::string& text) const
   return text;
 }
 
+bool DependencyTracker::Records(std::string_view name) {
+  if (name.find_first_of("\n\r") == std::string_view::npos) return true;
+  if (!lineBreakReported) {
+    lineBreakReported = true;
+    fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n",
+            currentScanner ? currentScanner->streamName() : Name());
+  }
+  return false;
+}
+
 // Keys carry their NUL: the text is followed by one.
 void DependencyTracker::Enter(ZpHashTable& table, std::string_view key) {
   // An empty key would end the sorted listing of its kind at once.
-  if (key.empty()) return;
+  if (key.empty() || !Records(key)) return;
   table.Insert(key.data(), static_cast<uint32_t>(key.size() + 1), 0);
 }
 
@@ -238,7 +257,8 @@ bool DependencyTracker::Contains(const ZpHashTable& table, std::string_view key)
 }
 
 void DependencyTracker::SetResolvedName(std::string_view key, const std::string& path) {
+  if (!Records(key) || !Records(path)) return;
   // The table owns its values: it frees the copy that this one replaces.
   resolvedNames.Insert(key.data(), static_cast<uint32_t>(key.size() + 1),
-                       reinterpret_cast<uint64_t>(strdup(path.c_str())));
+                       reinterpret_cast<uint64_t>(ZpCheckedStrdup(path.c_str())));
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,7 +35,9 @@ class DependencyTracker {
   DependencyTracker(const DependencyTracker&) = delete;
   DependencyTracker& operator=(const DependencyTracker&) = delete;
 
-  // Reads the whole stream, nested streams included. Called once.
+  // Reads the whole stream, nested streams included, then releases the
+  // scanner and with it the source: nothing reads them again, and a run
+  // may hold thousands of trackers. Called once.
   void Scan();
   const char* Name() const;
 
@@ -103,20 +107,23 @@ class DependencyTracker {
   size_t listCursor;
   std::string emptyEntry;
   uint32_t pendingToken;
-  RibScanner scanner;
+  // Null once the scan has ended.
+  std::unique_ptr<RibScanner> scanner;
   RibScanner* currentScanner;
   ZpPathVariables pathVariables;
 
   // Nested streams below this many levels of nesting are recorded but not
-  // read, so that a pathological chain cannot exhaust the stack.
+  // read (with a warning), so that a pathological chain cannot exhaust the
+  // stack.
   static constexpr size_t kMaxNestingDepth = 256;
 
  private:
   using FileIdentity = std::pair<dev_t, ino_t>;
 
   ZpHashTable* KindTable(DependencyKind kind);
-  // Sets on strings: NUL-terminated keys, value 0, never an empty key.
-  static void Enter(ZpHashTable& table, std::string_view key);
+  // Sets on strings: NUL-terminated keys, value 0, never an empty key, and
+  // never a name that would break its listing line (see Records).
+  void Enter(ZpHashTable& table, std::string_view key);
   static bool Contains(const ZpHashTable& table, std::string_view key);
   // Enter into missingTextures, reusing the key hash of the last value
   // interned when the key is that value.
@@ -129,7 +136,15 @@ class DependencyTracker {
   // *needed := whether the value has yet to be classified as kind (always
   // for kind 0, which records nothing but that the value was seen).
   const char* ExpandedTokenPointer(uint8_t kind, bool* needed);
-  bool MayDescendInto(const std::string& path, FileIdentity* identity) const;
+  // False for a name holding a line feed or a carriage return: printed, it
+  // would forge listing lines of its own. Such names are left out of every
+  // table, with one message per tracker naming the stream.
+  bool Records(std::string_view name);
+  // The regular file's identity; false, with a message, for anything else.
+  bool IsReadableStream(const std::string& path, FileIdentity* identity);
+  bool AlreadyRead(const FileIdentity& identity) const;
+  void ReadNestedStream(const std::string& path, const FileIdentity& identity);
+  void RecordFoundStream(const std::string& path);
   void ScanNestedSource(RibSource* source, const std::string& path);
 
   // The Evaluate file name and type of the parameter list being read.
@@ -140,6 +155,11 @@ class DependencyTracker {
   // stream itself when it is a file), and the number of nested streams read.
   std::vector<FileIdentity> nestingChain;
   size_t nestingDepth = 0;
+  // The nested streams read to their end: within one tracker a stream is
+  // read once, however many routes lead to it (its names go to the same
+  // sets either way).
+  std::set<FileIdentity> streamsRead;
+  bool lineBreakReported = false;
   // Per-scan memory of the disk and of the values already classified.
   ExistenceCache existence;
   // Values whose classifications differ from "texture candidate, first and
@@ -153,7 +173,8 @@ class DependencyTracker {
 
 // The scanners' error callback: writes "tracwell: <message>" to standard
 // error for the first message of the whole run, whatever its severity, and
-// ignores every later one.
+// ignores every later one but a fatal one, which ends the run and so is
+// always printed.
 void ReportFirstParseError(void* user, int severity, const char* message);
 
 // True when the text after the last "." is one of the texture extensions,

@@ -83,13 +83,16 @@ TEST_F(DependencyTrackerTest, ResolvedShaderPathTriesTheNameThenTheShaderSuffix)
   EXPECT_EQ("/elsewhere/metal", tracker->ResolvedShaderPath("/elsewhere/metal"));
 }
 
-TEST_F(DependencyTrackerTest, KeepsItsNameAndDeletesItsSourceOnce) {
+// The source goes as soon as the scan ends: a run may hold a tracker for
+// each of thousands of streams, and open descriptors are few.
+TEST_F(DependencyTrackerTest, KeepsItsNameAndDeletesItsSourceOnceWhenTheScanEnds) {
   sourcesDeleted = 0;
   {
     DependencyTracker tracker(new CountingSource, "scene.rib", kAllKinds);
+    EXPECT_EQ(0, sourcesDeleted);
     tracker.Scan();
     EXPECT_STREQ("scene.rib", tracker.Name());
-    EXPECT_EQ(0, sourcesDeleted);
+    EXPECT_EQ(1, sourcesDeleted);
   }
   EXPECT_EQ(1, sourcesDeleted);
 }
@@ -103,20 +106,52 @@ TEST_F(DependencyTrackerTest, OnlyTheFirstMessageOfTheRunIsPrinted) {
       {
         ScanFile("first.rib");
         ScanFile("second.rib");
-        ReportFirstParseError(nullptr, 3, "direct");
         std::filesystem::remove_all(dir.Path());  // exit skips the fixture's clean-up
         exit(0);
       },
       ::testing::ExitedWithCode(0), "^tracwell: \\[[^]\n]*/first\\.rib:1\\]: Invalid id: Bogus\n$");
 }
 
-TEST(ReportFirstParseError, PrintsTheFirstMessageWhateverItsSeverity) {
+// A fatal message ends the run, so it is printed whatever came before.
+TEST(ReportFirstParseError, PrintsTheFirstMessageWhateverItsSeverityAndEveryFatalOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         ReportFirstParseError(nullptr, 1, "a warning");
         ReportFirstParseError(nullptr, 2, "an error");
+        ReportFirstParseError(nullptr, 3, "the end");
         exit(0);
       },
-      ::testing::ExitedWithCode(0), "^tracwell: a warning\n$");
+      ::testing::ExitedWithCode(0), "^tracwell: a warning\ntracwell: the end\n$");
+  EXPECT_EXIT(
+      {
+        ReportFirstParseError(nullptr, 3, "the end");
+        exit(0);
+      },
+      ::testing::ExitedWithCode(0), "^tracwell: the end\n$");
+}
+
+// A name with a line break would print as two listing lines, the second
+// one forged ("t /etc/shadow.tif"); such names are recorded nowhere.
+TEST_F(DependencyTrackerTest, NamesWithLineBreaksAreLeftOutWithOneMessage) {
+  WriteTiff("wood.tif");
+  WriteFile("sh/a\nb.oso", "");
+  WriteFile("in\rner.rib", TextureRequest(Path("wood.tif")));
+  std::string forged = "/missing/x\nt /etc/shadow.tif";
+  testing::internal::CaptureStderr();
+  auto tracker = Scan(TextureRequest(forged) + TextureRequest(Path("lost\r.tif")) +
+                      "SetAttribute \"m\" \"shaderfilename\" \"string\" 1 \"" +
+                      Path("sh/a\nb") + "\"\n"
+                      "SetAttribute \"c\" \"imagefilename\" \"string\" 1 \"/out/a\nb.exr\"\n"
+                      "Evaluate \"type\" \"string\" 1 \"vrxstream\" \"filename\" \"string\" 1 \"" +
+                      Path("in\rner.rib") + "\"\n"
+                      "Evaluate \"type\" \"string\" 1 \"dso\" \"filename\" \"string\" 1 \"/p\nq\"\n" +
+                      TextureRequest(Path("lost.tif")));
+  EXPECT_EQ("tracwell: leaving out names with a line break in '" + Path("main.rib") + "'\n",
+            testing::internal::GetCapturedStderr());
+  for (uint32_t kind = 1; kind <= 256; kind <<= 1) {
+    Paths expected = kind == DependencyKind::MissingTexture ? Paths{Path("lost.tif")} : Paths{};
+    EXPECT_EQ(expected, Entries(*tracker, static_cast<DependencyKind>(kind))) << kind;
+  }
+  EXPECT_EQ(0u, tracker->resolvedNames.count);
 }

@@ -1,5 +1,7 @@
 #include "input_collection.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +9,7 @@
 #include "directories.h"
 #include "env_strings.h"
 #include "hash_table.h"
+#include "out_of_memory.h"
 #include "rib_source.h"
 #include "tool_options.h"
 
@@ -29,9 +32,20 @@ void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char
     delete source;
     return;
   }
+  NoteActivity("reading", path);
   DependencyTracker* tracker = new DependencyTracker(source, path, options.kindMask);
   trackers.push_back(tracker);
   tracker->Scan();
+}
+
+// A ".rib" entry of a directory is read only when it is a regular file: a
+// FIFO or a device there would block the run or never end. (An input named
+// on the command line is read whatever it is.)
+bool IsRegularEntry(const char* path) {
+  struct stat info;
+  if (stat(path, &info) != 0 || S_ISREG(info.st_mode)) return true;  // open reports the rest
+  std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
+  return false;
 }
 
 }  // namespace
@@ -40,7 +54,7 @@ void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions&
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    AddStreamFile(trackers, options, path);
+    if (allowDirectory || IsRegularEntry(path)) AddStreamFile(trackers, options, path);
     return;
   }
   if (!allowDirectory) return;

@@ -16,7 +16,8 @@ using TrackerList = std::vector<DependencyTracker*>;
 // a stream file gets a tracker, appended to trackers and scanned at once; an
 // unreadable file is reported on standard error and skipped; a directory,
 // when allowDirectory is set, contributes the ".rib" entries directly inside
-// it, in directory-reading order.
+// it, in directory-reading order (entries that are neither directories nor
+// regular files are reported and skipped).
 void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions& options,
               const char* path, bool allowDirectory);
 

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "dependency_tracker.h"
+#include "env_strings.h"
 
 namespace {
 
@@ -46,35 +48,70 @@ void DependencyTracker::AddProcedural(const std::string& procedural) {
   Enter(missingProcedurals, procedural);
 }
 
+// A nested stream that exists but cannot be read is no dependency found:
+// it is reported, and listed as not found.
 void DependencyTracker::AddNestedStream(const std::string& path) {
-  if (!existence.Exists(path)) {
+  if (!Records(path)) return;
+  FileIdentity identity;
+  if (!existence.Exists(path) || !IsReadableStream(path, &identity)) {
+    Enter(missingStreams, path);
+  } else if (AlreadyRead(identity)) {
+    RecordFoundStream(path);
+  } else if (nestingDepth >= kMaxNestingDepth) {
+    fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
+            path.c_str(), kMaxNestingDepth);
+    RecordFoundStream(path);
+  } else {
+    ReadNestedStream(path, identity);
+  }
+}
+
+void DependencyTracker::ReadNestedStream(const std::string& path, const FileIdentity& identity) {
+  auto* source = new RibFromFile(path.c_str());
+  if (!source->IsOpen()) {
+    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
+            ZpLastErrorText());
+    delete source;
     Enter(missingStreams, path);
     return;
   }
-  Enter(streams, path);
-  SetResolvedName(path, path);
-  FileIdentity identity;
-  if (!MayDescendInto(path, &identity)) return;
-  auto* source = new RibFromFile(path.c_str());
-  if (!source->IsOpen()) {
-    delete source;  // a directory or an unreadable file: recorded, not read
-    return;
-  }
+  RecordFoundStream(path);
   nestingChain.push_back(identity);
   ++nestingDepth;
   ScanNestedSource(source, path);
   --nestingDepth;
   nestingChain.pop_back();
+  streamsRead.insert(identity);
 }
 
-// A stream already being read on this chain (a cycle) or a chain that is
-// already at its depth bound is recorded but not read again.
-bool DependencyTracker::MayDescendInto(const std::string& path, FileIdentity* identity) const {
-  if (nestingDepth >= kMaxNestingDepth) return false;
+void DependencyTracker::RecordFoundStream(const std::string& path) {
+  Enter(streams, path);
+  SetResolvedName(path, path);
+}
+
+// Only a regular file is read as a nested stream: a FIFO, a device or
+// "/dev/stdin" would block the scan or never end, and a directory holds no
+// stream.
+bool DependencyTracker::IsReadableStream(const std::string& path, FileIdentity* identity) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) return false;
+  if (stat(path.c_str(), &info) != 0) {
+    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
+            path.c_str(), ZpLastErrorText());
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    return false;
+  }
   *identity = {info.st_dev, info.st_ino};
-  return std::find(nestingChain.begin(), nestingChain.end(), *identity) == nestingChain.end();
+  return true;
+}
+
+// A stream being read on this chain (a cycle), or read before by this
+// tracker, is recorded but not read again.
+bool DependencyTracker::AlreadyRead(const FileIdentity& identity) const {
+  return streamsRead.count(identity) ||
+         std::find(nestingChain.begin(), nestingChain.end(), identity) != nestingChain.end();
 }
 
 void DependencyTracker::ScanNestedSource(RibSource* source, const std::string& path) {

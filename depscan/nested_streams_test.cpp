@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <set>
 
 #include "tracker_test_support.h"
@@ -97,11 +101,72 @@ TEST_F(NestedStreamsTest, PathVariablesApplyInNestedStreams) {
   EXPECT_EQ((Paths{Path("vars/wood.tif")}), Entries(*tracker, DependencyKind::Texture));
 }
 
-TEST_F(NestedStreamsTest, ADirectoryIsRecordedButNotRead) {
+// Only a regular file is read as a nested stream: a FIFO or a device would
+// block the scan or never end. What cannot be read is no dependency found.
+TEST_F(NestedStreamsTest, ANestedStreamThatIsNoRegularFileIsSkippedWithAMessage) {
   MakeDirectory("archive.rib");
-  auto tracker = Scan(NestedStream(Path("archive.rib")) + Attribute("texturename", Path("t.tif")));
-  EXPECT_EQ((Paths{Path("archive.rib")}), Entries(*tracker, DependencyKind::Stream));
+  ASSERT_EQ(0, mkfifo(Path("pipe.rib").c_str(), 0644));
+  testing::internal::CaptureStderr();
+  auto tracker = Scan(NestedStream(Path("archive.rib")) + NestedStream(Path("pipe.rib")) +
+                      NestedStream("/dev/zero") + Attribute("texturename", Path("t.tif")));
+  EXPECT_EQ("tracwell: skipping nested stream '" + Path("archive.rib") +
+                "': not a regular file\n"
+                "tracwell: skipping nested stream '" + Path("pipe.rib") +
+                "': not a regular file\n"
+                "tracwell: skipping nested stream '/dev/zero': not a regular file\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ(Paths{}, Entries(*tracker, DependencyKind::Stream));
+  EXPECT_EQ((Paths{"/dev/zero", Path("archive.rib"), Path("pipe.rib")}),
+            Entries(*tracker, DependencyKind::MissingStream));
   EXPECT_EQ((Paths{Path("t.tif")}), Entries(*tracker, DependencyKind::MissingTexture));
+}
+
+TEST_F(NestedStreamsTest, ANestedStreamThatCannotBeOpenedIsReportedAndNotFound) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  WriteTiff("inner.tif");
+  WriteFile("inner.rib", Attribute("texturename", Path("inner.tif")));
+  WriteFile("main.rib", NestedStream(Path("inner.rib")));
+  EXPECT_EXIT(
+      {
+        // Readable by nobody but its owner, and root reads anything: the
+        // scan runs as another user then.
+        chmod(dir.Path().c_str(), 0755);
+        chmod(Path("inner.rib").c_str(), 0);
+        bool root = geteuid() == 0;
+        if (root && seteuid(65534) != 0) exit(4);
+        auto tracker = ScanFile("main.rib");
+        if (root && seteuid(0) != 0) exit(4);
+        Paths notFound = Entries(*tracker, DependencyKind::MissingStream);
+        bool listed = notFound.size() == 1 && notFound[0] == Path("inner.rib") &&
+                      Entries(*tracker, DependencyKind::Stream).empty() &&
+                      Entries(*tracker, DependencyKind::Texture).empty();
+        std::filesystem::remove_all(dir.Path());  // exit skips the fixture's clean-up
+        exit(listed ? 0 : 3);
+      },
+      ::testing::ExitedWithCode(0),
+      "^tracwell: cannot open nested stream '[^']*/inner\\.rib' \\(system error: Permission "
+      "denied\\)\n$");
+}
+
+// Each stream names the next twice: read on every route, the last would be
+// read 2^40 times.
+TEST_F(NestedStreamsTest, AStreamReachedByManyRoutesIsReadOnce) {
+  const int kLevels = 40;
+  auto streamName = [](int i) { return "many/s" + std::to_string(i) + ".rib"; };
+  Paths streams, textures;
+  for (int i = 0; i <= kLevels; ++i) {
+    std::string next = i < kLevels ? NestedStream(Path(streamName(i + 1))) : "";
+    std::string texture = "many/t" + std::to_string(i) + ".tif";
+    WriteTiff(texture);
+    WriteFile(streamName(i), next + Attribute("texturename", Path(texture)) + next);
+    if (i > 0) streams.push_back(Path(streamName(i)));
+    textures.push_back(Path(texture));
+  }
+  std::sort(streams.begin(), streams.end());
+  std::sort(textures.begin(), textures.end());
+  auto tracker = ScanFile(streamName(0));
+  EXPECT_EQ(streams, Entries(*tracker, DependencyKind::Stream));
+  EXPECT_EQ(textures, Entries(*tracker, DependencyKind::Texture));
 }
 
 TEST_F(NestedStreamsTest, ASelfNestingStreamIsReadOnce) {
@@ -143,7 +208,11 @@ TEST_F(NestedStreamsTest, DeepNestingIsBounded) {
     WriteFile(streamName(i),
               Attribute("texturename", Path(textureName(i))) + NestedStream(Path(streamName(i + 1))));
   }
+  testing::internal::CaptureStderr();
   auto tracker = ScanFile(streamName(0));
+  EXPECT_EQ("tracwell: nested stream '" + Path(streamName(DependencyTracker::kMaxNestingDepth + 1)) +
+                "' is not read: more than 256 levels of nesting\n",
+            testing::internal::GetCapturedStderr());
   std::set<std::string> missing;
   for (const std::string& path : Entries(*tracker, DependencyKind::MissingTexture)) {
     missing.insert(path);

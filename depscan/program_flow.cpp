@@ -13,6 +13,7 @@
 #include "env_strings.h"
 #include "hash_table.h"
 #include "input_collection.h"
+#include "out_of_memory.h"
 #include "package_copy.h"
 #include "packaged_names.h"
 #include "rib_source.h"
@@ -89,6 +90,7 @@ int ReadInputs(int argc, char** argv, const ToolOptions& options, ZpHashTable& s
       std::fprintf(stderr, "kestrow: rewriting VRX from standard output is not supported\n");
       return 1;
     }
+    NoteActivity("reading", "stdin");
     DependencyTracker* tracker = new DependencyTracker(new RibFromFD(0), "stdin",
                                                        options.kindMask);
     trackers.push_back(tracker);
@@ -117,11 +119,13 @@ void WriteOutput(const TrackerList& trackers, ToolOptions& options,
     if (useNodes) {
       streamNodes.push_back(new StreamNode(tracker, options));
     } else {
+      NoteActivity("writing the listing of", tracker->Name());
       PrintListing(*tracker, options);
     }
   }
   if (useNodes) LinkAllStreamNodes(streamNodes, producedNames);
   if (options.package) {
+    NoteActivity("building the package in", options.packageDir.c_str());
     BuildPackage(options, trackers, producedNames);
   } else if (options.order) {
     PrintStreamOrder(streamNodes);
@@ -142,6 +146,7 @@ int FinishOutput(int status) {
 int RunTracwell(int argc, char** argv) {
   RestoreChildSignal();
   ZpInstallCrashHandler();
+  InstallOutOfMemoryHandler();
   TIFFSetErrorHandler(SilentTiffHandler);
   TIFFSetWarningHandler(SilentTiffHandler);
   ToolOptions options(argc, argv);

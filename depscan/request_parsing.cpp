@@ -83,7 +83,9 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
   evaluateFileName.clear();
   evaluateType.clear();
   while (PeekToken() == RibToken::String) {
-    std::string parameterName = ReadString();
+    // Only the few names of the classification matter: a long one is
+    // copied no further than any of them, whatever its length.
+    std::string parameterName(ReadString(), 0, kZpMaxPathLength);
     ReadString();  // type declaration
     NextToken();   // count
     ForEachStringValue(*this, NextToken(), [&] { HandleParameter(parameterName); });
@@ -105,13 +107,26 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
   // Compared as views, which the compiler reduces to a length test and a
   // memcmp; this runs for every string value.
   std::string_view name = parameterName;
+  // A value longer than any path names no file, and is passed over before
+  // it is hashed: a string-table reference brings back a long string for
+  // two bytes of input, and classifying it would cost its whole length at
+  // every reference.
+  const std::string& text = StringTokenText(*currentScanner);
+  bool mayBeAPath = text.size() <= kZpMaxPathLength;
   bool needed = false;
   if (evaluateMode && name == "filename") {
+    if (!mayBeAPath) {
+      evaluateFileName.clear();
+      return;
+    }
     const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
     evaluateFileName = value;
     if (needed) AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
-    evaluateType = StringTokenText(*currentScanner);
+    // Cut like a name: a type that long is no "vrxstream" either way.
+    evaluateType.assign(text, 0, kZpMaxPathLength);
+  } else if (!mayBeAPath) {
+    return;
   } else if (name == "shaderfilename") {
     const char* value = ExpandedTokenPointer(kClassifiedAsShader, &needed);
     if (needed) AddShader(value);

@@ -88,6 +88,7 @@ void DependencyTracker::EnterMissingTexture(std::string_view key) {
     Enter(missingTextures, key);
     return;
   }
+  if (!Records(key)) return;
   missingTextures.InsertHashed(key.data(), static_cast<uint32_t>(key.size() + 1),
                                hashedValueHash, 0);
 }

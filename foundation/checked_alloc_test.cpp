@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 TEST(CheckedAllocTest, ReturnsUsableBlocks) {
   char* block = static_cast<char*>(ZpCheckedMalloc(16));
@@ -21,5 +23,29 @@ TEST(CheckedAllocTest, ReturnsUsableBlocks) {
 TEST(CheckedAllocDeathTest, ExhaustionAbortsWithAMessage) {
   EXPECT_DEATH(ZpCheckedMalloc(SIZE_MAX - 16), "fatal: out of memory \\([0-9]+ bytes\\)");
   EXPECT_DEATH(ZpCheckedCalloc(SIZE_MAX / 2, 4), "fatal: out of memory");
+}
+#endif
+
+TEST(CheckedAllocTest, StrdupCopiesTheText) {
+  char* copy = ZpCheckedStrdup("wood.tif");
+  EXPECT_STREQ("wood.tif", copy);
+  std::free(copy);
+}
+
+#ifndef __SANITIZE_ADDRESS__
+namespace {
+[[noreturn]] void ExitQuietly() {
+  std::fputs("handled\n", stderr);
+  std::_Exit(1);
+}
+}  // namespace
+
+TEST(CheckedAllocDeathTest, ExhaustionCallsTheNewHandler) {
+  EXPECT_EXIT(
+      {
+        std::set_new_handler(ExitQuietly);
+        ZpCheckedMalloc(SIZE_MAX - 16);
+      },
+      ::testing::ExitedWithCode(1), "^handled\n$");
 }
 #endif

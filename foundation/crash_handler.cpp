@@ -2,32 +2,47 @@
 
 #include <errno.h>
 #include <execinfo.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
+#include <atomic>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstring>
 
-#include "directories.h"
-#include "line_reader.h"
 #include "mutex.h"
+#include "signal_safe_text.h"
 #include "version.h"
+
+// Everything a report does must be safe in a signal handler: the signal may
+// have stopped the program inside malloc, free or a stdio call. So the
+// report formats into stack buffers, reads /proc with open and read, and
+// lists the threads with getdents64: no stdio, no allocation.
 
 namespace {
 
-// Every report runs under this lock; recursive so that a fault during a
-// report on the same thread re-enters instead of blocking.
+// Every report runs under this lock, so that reports of several threads
+// follow one another.
 ZpMutex crashLock;
+// The thread whose report is running, 0 when none: a fault inside a report
+// ends the process at once instead of starting a report of the report.
+std::atomic<pid_t> reportingThread{0};
 bool logSwitch = false;
 char headerBuffer[128];
+// Asked once at installation: the system library's query is not one that
+// a signal handler may make, and the figure does not change.
+uint64_t physicalMemory = 0;
 
 constexpr int kMaxFrames = 64;
 constexpr char kContact[] = "bug@tracwell.invalid";
+// The reports of a stack overflow run here, the thread's own stack being
+// used up.
+constexpr size_t kAlternateStackSize = 256 * 1024;
+constexpr int kProcLineSize = 200;
 
 const char* SignalName(int signal) {
   switch (signal) {
@@ -43,30 +58,9 @@ const char* SignalName(int signal) {
   }
 }
 
-void WriteAll(int fd, const char* bytes, size_t length) {
-  while (length > 0) {
-    ssize_t written = write(fd, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes += written;
-    length -= size_t(written);
-  }
-}
+void WriteText(int fd, const char* text) { ZpWriteAll(fd, text, strlen(text)); }
 
-void WriteText(int fd, const char* text) {
-  WriteAll(fd, text, strlen(text));
-}
-
-// Formats into a stack buffer and writes it: no stdio stream, whose lock the
-// interrupted code may hold.
-__attribute__((format(printf, 1, 2))) void WriteError(const char* format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  int length = vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  if (length > 0) WriteAll(2, line, std::min(size_t(length), sizeof line - 1));
-}
+pid_t CurrentThread() { return pid_t(syscall(SYS_gettid)); }
 
 struct sigaction CrashAction() {
   struct sigaction action;
@@ -74,10 +68,25 @@ struct sigaction CrashAction() {
   action.sa_sigaction = ZpCrashSignalHandler;
   // SA_RESTART: a hangup is reported and the program goes on, so a read or
   // write it interrupts must go on too instead of failing with EINTR and
-  // losing input or output.
-  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  // losing input or output. SA_ONSTACK: a stack overflow is reported too.
+  // SA_NODEFER: a fault inside a report reaches the handler, which ends the
+  // process, instead of the system killing it without a word.
+  action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK | SA_NODEFER;
+  // A hangup waits for the report that is running to end.
   sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGHUP);
   return action;
+}
+
+void InstallAlternateStack() {
+  void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return;
+  stack_t stack;
+  memset(&stack, 0, sizeof stack);
+  stack.ss_sp = memory;
+  stack.ss_size = kAlternateStackSize;
+  if (sigaltstack(&stack, nullptr) != 0) munmap(memory, kAlternateStackSize);
 }
 
 // A local datagram socket connected to the system log, or -1.
@@ -95,42 +104,107 @@ int OpenLogSocket() {
   return sock;
 }
 
-// "StackTrace() at 0x" and 16 hexadecimal digits, built by hand.
+// "StackTrace() at 0x" and 16 hexadecimal digits.
 void WriteTraceLine(int fd) {
-  static const char kDigits[] = "0123456789abcdef";
-  char line[64] = "StackTrace() at 0x";
-  size_t at = strlen(line);
-  uint64_t address = reinterpret_cast<uint64_t>(&ZpPrintStackTrace);
-  for (int shift = 60; shift >= 0; shift -= 4) line[at++] = kDigits[(address >> shift) & 0xf];
-  line[at++] = '\n';
-  WriteAll(fd, line, at);
+  ZpSignalSafeText line;
+  line.Add("StackTrace() at 0x").AddHex(reinterpret_cast<uint64_t>(&ZpPrintStackTrace), 16);
+  line.AddChar('\n').WriteTo(fd);
 }
 
-uint64_t FirstOrLastMatch(const char* path, const char* format, bool last) {
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) return 0;
-  uint64_t result = 0;
-  char line[200];
-  while (ZpReadLine(file, line, sizeof line)) {
-    unsigned long long kilobytes;
-    if (sscanf(line, format, &kilobytes) == 1) {
-      result = uint64_t(kilobytes) * 1024;
-      if (!last) break;
+// Calls `take` with each line of the file (cut at kProcLineSize - 1 bytes,
+// the rest of a longer line skipped) until it returns false. False when
+// the file cannot be opened.
+template <typename Take>
+bool ForEachLine(const char* path, Take take) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char chunk[1024];
+  char line[kProcLineSize];
+  int length = 0;
+  bool more = true;
+  for (ssize_t n; more && ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR));) {
+    for (ssize_t i = 0; more && i < n; ++i) {
+      if (chunk[i] != '\n') {
+        if (length < kProcLineSize - 1) line[length++] = chunk[i];
+        continue;
+      }
+      line[length] = '\0';
+      more = take(line);
+      length = 0;
     }
   }
-  fclose(file);
+  if (more && length > 0) {
+    line[length] = '\0';
+    take(line);
+  }
+  close(fd);
+  return true;
+}
+
+// "<key> <number> kB" as sscanf's "<key> %llu kB" reads it: the number of
+// kilobytes, or false.
+bool ParseKilobytes(const char* line, const char* key, uint64_t* kilobytes) {
+  size_t keyLength = strlen(key);
+  if (strncmp(line, key, keyLength) != 0) return false;
+  const char* p = line + keyLength;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  if (*p < '0' || *p > '9') return false;
+  uint64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) value = value * 10 + uint64_t(*p - '0');
+  *kilobytes = value;
+  return true;
+}
+
+uint64_t FirstOrLastMatch(const char* path, const char* key, bool last) {
+  uint64_t result = 0;
+  ForEachLine(path, [&](const char* line) {
+    uint64_t kilobytes;
+    if (!ParseKilobytes(line, key, &kilobytes)) return true;
+    result = kilobytes * 1024;
+    return last;
+  });
   return result;
 }
 
 void WriteMemoryLine() {
   char line[128];
-  int length = ZpFormatMemoryLine(line, sizeof line, ZpResidentMemory(), ZpPhysicalMemory(),
-                                  ZpAvailableMemory());
-  if (length > 0) WriteAll(2, line, std::min(size_t(length), sizeof line - 1));
+  size_t length = size_t(ZpFormatMemoryLine(line, sizeof line, ZpResidentMemory(),
+                                            physicalMemory, ZpAvailableMemory()));
+  ZpWriteAll(2, line, length < sizeof line ? length : sizeof line - 1);
 }
 
 bool AsksForTheBanner(int signal) {
   return signal == SIGILL || signal == SIGBUS || signal == SIGFPE || signal == SIGSEGV;
+}
+
+void WriteHeader(int signal) {
+  ZpSignalSafeText header(sizeof headerBuffer - 1);
+  header.Add("Received signal ").AddSigned(signal).Add(" (").Add(SignalName(signal)).Add("). ");
+  header.AddSigned(kZpVersionMajor).AddChar('.').AddSigned(kZpVersionMinor).AddChar('.');
+  header.AddSigned(kZpVersionPatch).AddChar(' ').Add(kZpBuildDate).Add(", ");
+  header.Add(kZpBuildIdentifier).AddChar('\n');
+  memcpy(headerBuffer, header.Text(), header.Length() + 1);
+  WriteText(2, headerBuffer);
+}
+
+// A signal met by the thread whose report is running: the report itself
+// failed, so the process ends here, once.
+[[noreturn]] void EndAfterFaultInReport(int signal) {
+  ZpSignalSafeText line;
+  line.Add("Received signal ").AddSigned(signal).Add(" (").Add(SignalName(signal));
+  line.Add(") during the report.\n").WriteTo(2);
+  _exit(1);
+}
+
+void WriteReport(int signal, siginfo_t* info, void* context) {
+  WriteHeader(signal);
+  if (signal == SIGSEGV && info != nullptr) {
+    ZpSignalSafeText line;
+    line.Add("Trying to access address ").AddPointer(info->si_addr).AddChar('\n').WriteTo(2);
+  }
+  ZpPrintStackTrace();
+  if (context != nullptr) ZpDumpRegisters(&static_cast<ucontext_t*>(context)->uc_mcontext);
+  WriteMemoryLine();
 }
 
 }  // namespace
@@ -141,6 +215,8 @@ bool ZpInstallCrashHandler() {
   // a signal handler.
   void* frame;
   backtrace(&frame, 1);
+  physicalMemory = ZpPhysicalMemory();
+  InstallAlternateStack();
 
   struct sigaction action = CrashAction();
   for (int signal : {SIGILL, SIGTRAP, SIGABRT, SIGFPE, SIGBUS, SIGSEGV, SIGSYS, SIGHUP}) {
@@ -161,26 +237,25 @@ bool ZpEnableSyslogStackTrace() {
 }
 
 void ZpCrashSignalHandler(int signal, siginfo_t* info, void* context) {
+  int savedErrno = errno;
+  pid_t self = CurrentThread();
+  if (reportingThread.load() == self) EndAfterFaultInReport(signal);
   crashLock.Lock();
-  snprintf(headerBuffer, sizeof headerBuffer, "Received signal %d (%s). %d.%d.%d %s, %s\n", signal,
-           SignalName(signal), kZpVersionMajor, kZpVersionMinor, kZpVersionPatch, kZpBuildDate,
-           kZpBuildIdentifier);
-  WriteText(2, headerBuffer);
-  if (signal == SIGSEGV && info != nullptr) WriteError("Trying to access address %p\n", info->si_addr);
-  ZpPrintStackTrace();
-  if (context != nullptr) ZpDumpRegisters(&static_cast<ucontext_t*>(context)->uc_mcontext);
-  WriteMemoryLine();
+  reportingThread.store(self);
+  WriteReport(signal, info, context);
 
   if (signal == SIGHUP) {
     struct sigaction action = CrashAction();
     sigaction(SIGHUP, &action, nullptr);
+    reportingThread.store(0);
     crashLock.Unlock();
+    errno = savedErrno;
     return;
   }
   if (AsksForTheBanner(signal)) {
-    WriteError("\n * Please report this crash to %s. *\n"
-               " * Along with your VRX+OSL files. Thank you.         *\n",
-               kContact);
+    ZpSignalSafeText banner;
+    banner.Add("\n * Please report this crash to ").Add(kContact).Add(". *\n");
+    banner.Add(" * Along with your VRX+OSL files. Thank you.         *\n").WriteTo(2);
   }
   _exit(1);
 }
@@ -213,19 +288,20 @@ void ZpDumpRegisters(const mcontext_t* registers) {
                   {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14}, {"r15", REG_R15}};
   WriteText(2, "\nRegisters dump:\n");
   for (int i = 0; i < 16; ++i) {
-    uint64_t value = uint64_t(registers->gregs[kGeneral[i].index]);
-    WriteError("%s: 0x%08x%08x%s", kGeneral[i].name, unsigned(value >> 32), unsigned(value),
-               i % 2 == 0 ? "  " : "\n");
+    ZpSignalSafeText line;
+    line.Add(kGeneral[i].name).Add(": 0x");
+    line.AddHex(uint64_t(registers->gregs[kGeneral[i].index]), 16).Add(i % 2 == 0 ? "  " : "\n");
+    line.WriteTo(2);
   }
   if (registers->fpregs == nullptr) return;
   for (int i = 0; i < 16; ++i) {
     const uint32_t* lanes = registers->fpregs->_xmm[i].element;
     float lane0;
     memcpy(&lane0, &lanes[0], sizeof lane0);
-    char name[8];
-    snprintf(name, sizeof name, i < 10 ? "xmm%i " : "xmm%i", i);
-    WriteError("%s: 0x%08x 0x%08x 0x%08x 0x%08x (%g)\n", name, lanes[0], lanes[1], lanes[2],
-               lanes[3], double(lane0));
+    ZpSignalSafeText line;
+    line.Add("xmm").AddSigned(i).Add(i < 10 ? " :" : ":");
+    for (int lane = 0; lane < 4; ++lane) line.Add(" 0x").AddHex(lanes[lane], 8);
+    line.Add(" (").AddGeneral(lane0).Add(")\n").WriteTo(2);
   }
 }
 
@@ -235,8 +311,16 @@ int ZpFormatMemoryLine(char* out, size_t size, uint64_t resident, uint64_t physi
   // than physical memory would wrap around.
   uint64_t load = physical == 0 || available >= physical ? 0
                                                          : (physical - available) * 100 / physical;
-  return snprintf(out, size, "Process is using %u of %u MB. System memory load is %u%%.\n",
-                  unsigned(resident / 1000000), unsigned(physical / 1000000), unsigned(load));
+  ZpSignalSafeText line;
+  line.Add("Process is using ").AddDecimal(uint32_t(resident / 1000000)).Add(" of ");
+  line.AddDecimal(uint32_t(physical / 1000000)).Add(" MB. System memory load is ");
+  line.AddDecimal(uint32_t(load)).Add("%.\n");
+  if (size > 0) {
+    size_t length = line.Length() < size ? line.Length() : size - 1;
+    memcpy(out, line.Text(), length);
+    out[length] = '\0';
+  }
+  return int(line.WantedLength());
 }
 
 int ZpPrintMemoryReport() {
@@ -244,16 +328,39 @@ int ZpPrintMemoryReport() {
   int length = ZpFormatMemoryLine(line, sizeof line, ZpResidentMemory(), ZpPhysicalMemory(),
                                   ZpAvailableMemory());
   if (length <= 0) return length;
-  return int(write(2, line, std::min(size_t(length), sizeof line - 1)));
+  return int(write(2, line, size_t(length) < sizeof line ? size_t(length) : sizeof line - 1));
 }
 
 void ZpDumpAllThreads(int /*signal*/) {
-  ZpWalkDirectory("/proc/self/task", ZpHangupThread, nullptr, false);
+  int savedErrno = errno;
+  int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    // getdents64 fills the buffer with records of this layout.
+    struct LinuxDirent64 {
+      uint64_t inode;
+      int64_t offset;
+      unsigned short length;
+      unsigned char type;
+      char name[1];
+    };
+    alignas(8) char records[4096];
+    for (long n; (n = syscall(SYS_getdents64, fd, records, sizeof records)) > 0;) {
+      for (long at = 0; at < n;) {
+        const auto* entry = reinterpret_cast<const LinuxDirent64*>(records + at);
+        ZpSignalSafeText path;
+        path.Add("/proc/self/task/").Add(entry->name);
+        ZpHangupThread(path.Text(), entry->name, nullptr);
+        at += entry->length;
+      }
+    }
+    close(fd);
+  }
+  errno = savedErrno;
 }
 
 void ZpHangupThread(const char* /*fullPath*/, const char* name, void* /*user*/) {
   int thread;
-  if (sscanf(name, "%d", &thread) == 1) syscall(SYS_tgkill, getpid(), thread, SIGHUP);
+  if (ZpParseDecimal(name, &thread)) syscall(SYS_tgkill, getpid(), thread, SIGHUP);
 }
 
 uint64_t ZpPhysicalMemory() {
@@ -264,11 +371,11 @@ uint64_t ZpPhysicalMemory() {
 }
 
 uint64_t ZpAvailableMemoryFrom(const char* meminfoPath) {
-  return FirstOrLastMatch(meminfoPath, "MemAvailable: %llu kB", false);
+  return FirstOrLastMatch(meminfoPath, "MemAvailable:", false);
 }
 
 uint64_t ZpResidentMemoryFrom(const char* statusPath) {
-  return FirstOrLastMatch(statusPath, "VmRSS: %llu kB", true);
+  return FirstOrLastMatch(statusPath, "VmRSS:", true);
 }
 
 uint64_t ZpAvailableMemory() {

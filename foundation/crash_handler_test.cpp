@@ -396,3 +396,48 @@ TEST(MemoryFiguresTest, ReportWritesTheLineAlone) {
   EXPECT_TRUE(std::regex_match(text, kMemoryLine)) << text;
   EXPECT_EQ(written, int(text.size()));
 }
+
+TEST(CrashHandlerTest, AFaultDuringAReportEndsTheProcessOnce) {
+  ChildResult child = RunInChild([] {
+    unsetenv("ZP_DUMP_CORE");
+    ZpInstallCrashHandler();
+    // A hangup report over a machine context that cannot be read: the
+    // register section faults in the middle of the report.
+    siginfo_t info{};
+    ZpCrashSignalHandler(SIGHUP, &info, reinterpret_cast<void*>(uintptr_t{0x10}));
+    Say("went on\n");
+  });
+  EXPECT_TRUE(ExitedWith(child.status, 1)) << child.status;
+  EXPECT_EQ(child.err.rfind("Received signal 1 (Hangup)", 0), 0u) << child.err;
+  EXPECT_EQ(Count(child.err, "Received signal"), 2u) << child.err;
+  const std::string last = "Received signal 11 (Segmentation violation) during the report.\n";
+  EXPECT_TRUE(child.err.size() > last.size() &&
+              child.err.compare(child.err.size() - last.size(), last.size(), last) == 0)
+      << child.err;
+  EXPECT_EQ(child.err.find("went on"), std::string::npos);
+}
+
+namespace {
+
+// Goes on until the stack is used up; the array keeps each frame large and
+// the addition after the call keeps the compiler from making it a loop.
+volatile bool deeper = true;
+int Recurse(int depth) {
+  volatile char frame[1024];
+  frame[0] = char(depth);
+  return deeper ? Recurse(depth + 1) + frame[0] : 0;
+}
+
+}  // namespace
+
+TEST(CrashHandlerTest, AStackOverflowIsReported) {
+  ChildResult child = RunInChild([] {
+    unsetenv("ZP_DUMP_CORE");
+    ZpInstallCrashHandler();
+    Recurse(0);
+  });
+  EXPECT_TRUE(ExitedWith(child.status, 1)) << child.status << child.err;
+  EXPECT_EQ(child.err.rfind("Received signal 11 (Segmentation violation)", 0), 0u) << child.err;
+  EXPECT_TRUE(std::regex_search(child.err, kMemoryLine)) << child.err;
+  EXPECT_NE(child.err.find(kBanner), std::string::npos);
+}

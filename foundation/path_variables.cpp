@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "env_strings.h"
 #include "file_utils.h"
@@ -56,30 +57,41 @@ bool IsActive(const ActiveRanges& active, const std::string& name) {
   return false;
 }
 
-void ExpandLeadingVariable(const std::vector<std::pair<std::string, std::string>>& table,
+// Whether replacing `oldLength` bytes of the path by `length` keeps it within
+// the longest path.
+bool FitsAfterReplacing(const std::string& path, size_t oldLength, size_t length) {
+  return path.size() - oldLength + length <= kZpMaxPathLength;
+}
+
+// False when the substitution would make the path too long.
+bool ExpandLeadingVariable(const std::vector<std::pair<std::string, std::string>>& table,
                            std::string& path, ActiveRanges& active) {
-  if (path.size() < 4 || path.compare(0, 2, "${") != 0) return;
+  if (path.size() < 4 || path.compare(0, 2, "${") != 0) return true;
   size_t close = path.find('}');
-  if (close == std::string::npos || close < 3) return;
+  if (close == std::string::npos || close < 3) return true;
   std::string name = path.substr(2, close - 2);
   for (const auto& variable : table) {
     if (variable.first != name) continue;
+    if (!FitsAfterReplacing(path, close + 1, variable.second.size())) return false;
     path.replace(0, close + 1, variable.second);
     NoteSubstitution(active, name, 0, close + 1, variable.second.size());
-    return;
+    return true;
   }
+  return true;
 }
 
 // Moves on one past a "$" that starts no substitution; after one, goes on
 // from where the value begins, so that the whole substituted text is
 // expanded in turn: a value that starts with a reference, and a reference
-// right after one whose value is empty, are expanded too.
-void ExpandEnvironment(std::string& path, ActiveRanges& active) {
+// right after one whose value is empty, are expanded too. False when a
+// bound was reached: values referring to each other can multiply a path's
+// length at every level.
+bool ExpandEnvironment(std::string& path, ActiveRanges& active) {
   size_t position = 0;
   size_t substitutions = 0;
   while (!path.empty() && position < path.size()) {
     size_t dollar = path.find('$', position);
-    if (dollar == std::string::npos) return;
+    if (dollar == std::string::npos) return true;
     position = dollar + 1;
     if (path.size() - dollar < 4 || path[dollar + 1] != '{') continue;
     size_t close = path.find('}', dollar + 2);
@@ -89,12 +101,14 @@ void ExpandEnvironment(std::string& path, ActiveRanges& active) {
     if (IsActive(active, name)) continue;  // would expand itself again
     const char* value = std::getenv(name.c_str());
     if (!value) continue;
-    if (++substitutions > kZpMaxPathSubstitutions) return;
+    if (++substitutions > kZpMaxPathSubstitutions) return false;
     size_t length = std::strlen(value);
+    if (!FitsAfterReplacing(path, close - dollar + 1, length)) return false;
     path.replace(dollar, close - dollar + 1, value, length);
     NoteSubstitution(active, name, dollar, close - dollar + 1, length);
     position = dollar;
   }
+  return true;
 }
 
 uint64_t AsValue(const char* text) {
@@ -146,9 +160,14 @@ void ZpPathVariables::Rebuild() {
 }
 
 void ZpPathVariables::Expand(std::string& path, bool makeAbsolute) {
-  ActiveRanges active;
-  ExpandLeadingVariable(table, path, active);
-  ExpandEnvironment(path, active);
+  if (path.find('$') != std::string::npos) {
+    std::string written = path;
+    ActiveRanges active;
+    // Past a bound the value is left as written.
+    if (!ExpandLeadingVariable(table, path, active) || !ExpandEnvironment(path, active)) {
+      path = std::move(written);
+    }
+  }
   if (makeAbsolute && !IsAbsolute(path)) path = currentDirectory + "/" + path;
 }
 

@@ -9,8 +9,10 @@
 // the rest is taken against the working directory captured at construction.
 //
 // A reference met inside the text that the same variable's value produced is
-// left as written, and one path takes at most kZpMaxPathSubstitutions
-// substitutions, so self-referring values cannot expand without end.
+// left as written. A path that would take more than kZpMaxPathSubstitutions
+// substitutions, or grow longer than kZpMaxPathLength, is left as written
+// whole, so values referring to themselves or to each other cannot expand
+// without end.
 //
 // Results are interned in the object's pool: the same text always gives the
 // same pointer, valid until the object is destroyed. Not thread-safe.
@@ -24,6 +26,9 @@
 #include "string_pool.h"
 
 constexpr size_t kZpMaxPathSubstitutions = 1000;
+// The longest path the system accepts (PATH_MAX): a longer text names no
+// file.
+constexpr size_t kZpMaxPathLength = 4096;
 
 class ZpPathVariables {
  public:

@@ -200,22 +200,49 @@ TEST(PathVariablesCycleTest, SelfReferringValuesTerminate) {
   EXPECT_EQ(std::string(path), vars.currentDirectory + "/ab${ZP_TEST_PING}");
 }
 
-// Values that double at every level would need 2^14 substitutions; the cap
-// stops the expansion early instead.
-TEST(PathVariablesCycleTest, SubstitutionsPerPathAreBounded) {
-  std::vector<std::unique_ptr<ZpScopedEnv>> fan;
-  const int kLevels = 14;
-  for (int i = 0; i < kLevels; ++i) {
-    std::string next = "${ZP_TEST_FAN" + std::to_string(i + 1) + "}";
-    std::string name = "ZP_TEST_FAN" + std::to_string(i);
-    fan.push_back(std::make_unique<ZpScopedEnv>(name.c_str(), (next + next).c_str()));
+namespace {
+
+// NAME0 .. NAME(levels - 1), each "${NAME<i+1>}${NAME<i+1>}", over a last
+// one that holds leaf: NAME0 stands for 2^levels copies of leaf.
+std::vector<std::unique_ptr<ZpScopedEnv>> DoublingValues(const std::string& name, int levels,
+                                                         const std::string& leaf) {
+  std::vector<std::unique_ptr<ZpScopedEnv>> values;
+  for (int i = 0; i < levels; ++i) {
+    std::string next = "${" + name + std::to_string(i + 1) + "}";
+    values.push_back(
+        std::make_unique<ZpScopedEnv>((name + std::to_string(i)).c_str(), (next + next).c_str()));
   }
-  fan.push_back(std::make_unique<ZpScopedEnv>(
-      ("ZP_TEST_FAN" + std::to_string(kLevels)).c_str(), "x"));
+  values.push_back(
+      std::make_unique<ZpScopedEnv>((name + std::to_string(levels)).c_str(), leaf.c_str()));
+  return values;
+}
+
+}  // namespace
+
+// Values that double at every level would need 2^14 substitutions; the cap
+// stops the expansion early, and the path is left as written.
+TEST(PathVariablesCycleTest, SubstitutionsPerPathAreBounded) {
+  auto fan = DoublingValues("ZP_TEST_FAN", 14, "x");
   ZpPathVariables vars;
-  std::string path = Expanded(vars, "${ZP_TEST_FAN0}", false);
-  EXPECT_NE(path.find("${ZP_TEST_FAN"), std::string::npos);
-  EXPECT_LT(path.size(), kZpMaxPathSubstitutions * 40);
+  EXPECT_EQ("${ZP_TEST_FAN0}/x", Expanded(vars, "${ZP_TEST_FAN0}/x", false));
+}
+
+// Forty levels of doubling over a long value would be terabytes long.
+TEST(PathVariablesCycleTest, ExpandedLengthIsBounded) {
+  auto levels = DoublingValues("ZP_TEST_DOUBLE", 40, std::string(100000, 'x'));
+  ZpPathVariables vars;
+  EXPECT_EQ("${ZP_TEST_DOUBLE0}/a.tif", Expanded(vars, "${ZP_TEST_DOUBLE0}/a.tif", false));
+
+  // The bound is the longest path: a result of that length is made, one
+  // byte longer is not.
+  std::string fits(kZpMaxPathLength - 2, 'y');
+  ZpScopedEnv value("ZP_TEST_LONG", fits.c_str());
+  ZpScopedEnv path("VRX_PATH_LONG", ("/" + fits).c_str());
+  ZpPathVariables withLong;
+  EXPECT_EQ("/" + fits + "/", Expanded(withLong, "/${ZP_TEST_LONG}/", false));
+  EXPECT_EQ("/${ZP_TEST_LONG}/z", Expanded(withLong, "/${ZP_TEST_LONG}/z", false));
+  EXPECT_EQ("/" + fits + "/", Expanded(withLong, "${VRX_PATH_LONG}/", false));
+  EXPECT_EQ("${VRX_PATH_LONG}/z", Expanded(withLong, "${VRX_PATH_LONG}/z", false));
 }
 
 TEST_F(PathVariablesTest, ResolveFindsExistingFilesOnlyAndCachesThem) {

@@ -1,13 +1,11 @@
 #include "stream_buf.h"
 
-#include <errno.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "checked_alloc.h"
+#include "signal_safe_text.h"
 
 ZpStreamBuf::~ZpStreamBuf() {
   for (uint32_t i = 0; i < chunkCount; ++i) free(chunks[i].data);
@@ -101,17 +99,9 @@ void ZpStreamBuf::Cursor::Drain(Sink sink) {
 }
 
 void ZpStreamBuf::Cursor::WriteToFile(int fd) {
-  Drain([fd](const char* bytes, uint64_t length) {
-    // A descriptor that takes part of a piece gets the rest; one that fails
-    // is not retried, and the cursor moves on either way.
-    while (length > 0) {
-      ssize_t written = write(fd, bytes, length);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return;
-      bytes += written;
-      length -= uint64_t(written);
-    }
-  });
+  // A descriptor that takes part of a piece gets the rest; one that fails
+  // is not retried, and the cursor moves on either way.
+  Drain([fd](const char* bytes, uint64_t length) { ZpWriteAll(fd, bytes, size_t(length)); });
 }
 
 void ZpStreamBuf::Cursor::WriteTo(ZpStreamBuf* target) {

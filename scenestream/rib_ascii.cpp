@@ -118,18 +118,40 @@ int RibScanner::ScanQuotedString(const char* text, size_t length) {
   return RibToken::String;
 }
 
-// text is "#", the comment and its line end (LF, CR, CR LF or NUL; none at
-// the end of the input). The comment ends the line whichever way it ends.
-void RibScanner::ScanComment(char* text, size_t length) {
-  while (length > 1 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '\0'))
-    --length;
+// After "#": the comment runs to its line end (LF, CR, CR LF or a NUL
+// byte; none at the end of the input), which ends the line whichever it
+// is. It is read straight from the buffer and never kept there, as a
+// token would be: a comment may be gigabytes long. Its text is gathered
+// only for a comment callback.
+void RibScanner::ScanComment() {
+  ReleaseHeldChar();
+  std::string text;
+  bool lineEnd = false;
+  for (;;) {
+    const char* p = yy_c_buf_p;
+    const char* end = DataEnd();
+    const char* stop = p;
+    while (stop < end && *stop != '\n' && *stop != '\r' && *stop != '\0') ++stop;
+    if (commentCallback_) text.append(p, stop);
+    yy_c_buf_p += stop - p;
+    if (stop < end) {
+      lineEnd = true;
+      break;
+    }
+    if (!RefillBuffer()) break;
+  }
+  if (lineEnd && *yy_c_buf_p++ == '\r') {
+    if (UnreadBytes() > 0 || RefillBuffer()) {
+      if (*yy_c_buf_p == '\n') ++yy_c_buf_p;
+    }
+  }
   ++line_;
+  HoldNextChar();
   if (!commentCallback_) return;
-  text[length] = '\0';
-  if (text[1] == '#')
-    commentCallback_("structure", "%s", text + 2);
+  if (!text.empty() && text[0] == '#')
+    commentCallback_("structure", "%s", text.c_str() + 1);
   else
-    commentCallback_("comment", "%s", text + 1);
+    commentCallback_("comment", "%s", text.c_str());
 }
 
 // An unknown word (byte < 0) or a byte that starts no token: dropped while

@@ -141,7 +141,8 @@ class RibScanner : public yyRibFlexLexer {
   int ScanFast();
   int ScanQuote();
   int ScanQuotedString(const char* text, size_t length);
-  void ScanComment(char* text, size_t length);
+  void ScanComment();
+  void SkipBlanks();
   int BadInput(const char* word, int byte);
 
   // Input: gzip detection and decompression.

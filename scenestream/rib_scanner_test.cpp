@@ -236,6 +236,50 @@ TEST(RibScannerTest, RefillsAskForTheGrownBuffersFreeSpace) {
   EXPECT_GT(source->largest, 100000);
 }
 
+Events* wholeCommentSink;
+void CollectWholeComment(const char* kind, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const char* text = va_arg(args, const char*);  // the format is "%s"
+  va_end(args);
+  wholeCommentSink->push_back(std::string(kind) + ":" + text);
+}
+
+// Runs of blanks and comments are passed over in the buffer instead of
+// being kept whole as tokens: however long, they never make it grow, which
+// a request for more than its first size would show.
+TEST(RibScannerTest, LongBlankRunsAndCommentsLeaveTheBufferAsItIs) {
+  std::string blanks;
+  for (int i = 0; i < 50000; ++i) blanks += " \t\v\f";
+  std::string text(200000, 'c');
+  std::string stream = "Sphere" + blanks + "1 #" + text + "\r\n2 ##" + text + "\r3 #" + text;
+  for (bool withCallback : {false, true}) {
+    Events comments;
+    wholeCommentSink = &comments;
+    auto* source = new RecordingSource(stream, 100000);
+    Events events;
+    RibScanner scanner(source, "t.rib", withCallback ? CollectWholeComment : nullptr,
+                       CollectMessage, &events);
+    for (int token; (token = scanner.NextToken()) != RibToken::End;)
+      events.push_back(Describe(scanner, token) + "@" + std::to_string(scanner.line()));
+    EXPECT_EQ(events, (Events{"340@1", "i:1@1", "i:2@2", "i:3@3"}));
+    EXPECT_EQ(scanner.line(), 4);
+    EXPECT_LE(source->largest, 16384);
+    if (withCallback) {
+      EXPECT_EQ(comments, (Events{"comment:" + text, "structure:" + text, "comment:" + text}));
+    }
+  }
+}
+
+// A CR that ends a comment and a LF after it are one line end, also when a
+// refill comes between them.
+TEST(RibScannerTest, CommentLineEndAcrossARefill) {
+  for (size_t pad = 16360; pad < 16400; ++pad) {
+    std::string stream = std::string(pad, ' ') + "#c\r\n1\r\n2";
+    EXPECT_EQ(ScanWithLines(stream), (Events{"i:1@2", "i:2@3", "end@3"})) << pad;
+  }
+}
+
 TEST(RibScannerTest, SourceGivingFewBytesPerReadScansTheSame) {
   std::string stream =
       "Create \"a\\\nb\" [1 2.5 -3e2] ##s\n# c\r\nAttributes 4294967297 \"${RIBDIR}/x\"\n" +

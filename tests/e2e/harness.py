@@ -11,6 +11,7 @@ failing case keeps its directory and names it.
 import difflib
 import functools
 import gzip
+import itertools
 import os
 import re
 import resource
@@ -19,16 +20,21 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 # Fixture values other than text (str) and raw bytes.
 
 
 class Gzip:
-    """A file holding the gzip compression of a text."""
+    """A file holding the gzip compression of a text (or of raw bytes)."""
 
     def __init__(self, text):
         self.text = text
+
+    def compressed(self, tmp):
+        data = substitute(self.text, tmp)
+        return gzip.compress(data.encode() if isinstance(data, str) else data)
 
 
 class Directory:
@@ -46,6 +52,10 @@ class Generated:
 class Symlink:
     def __init__(self, target):
         self.target = target
+
+
+class Fifo:
+    """A named pipe."""
 
 
 class Pattern:
@@ -67,7 +77,8 @@ PROCEDURAL = b"\x7fELF not really a library"
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
                  status=0, interact=None, check=None, stdout_to=None, program=None,
-                 start_as=None, memory_mb=None, preexec=None, cwd=""):
+                 start_as=None, memory_mb=None, limits=None, runs=1, plain_build_only=False,
+                 preexec=None, cwd=""):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -90,6 +101,13 @@ class Case:
         self.start_as = start_as or program
         # Caps the memory the program may take, in MB.
         self.memory_mb = memory_mb
+        # Other resource limits of the run ({resource.RLIMIT_NOFILE: 256}).
+        self.limits = limits or {}
+        # How many times the case runs; every run must pass.
+        self.runs = runs
+        # Skipped for a sanitized binary: when memory runs out in operator
+        # new, the sanitizer ends the run with its own report.
+        self.plain_build_only = plain_build_only
         # preexec(): run in the child before the binary starts (a signal
         # disposition or a umask that the program inherits).
         self.preexec = preexec
@@ -113,20 +131,18 @@ def write_tree(files, tmp):
             os.makedirs(path, exist_ok=True)
         elif isinstance(content, Symlink):
             os.symlink(substitute(content.target, tmp), path)
+        elif isinstance(content, Fifo):
+            os.mkfifo(path)
         elif isinstance(content, Generated):
             with open(path, "wb") as f:
                 f.write(content.make())
         elif isinstance(content, Gzip):
             with open(path, "wb") as f:
-                f.write(gzip.compress(substitute(content.text, tmp).encode()))
+                f.write(content.compressed(tmp))
         else:
             data = substitute(content, tmp)
             with open(path, "wb") as f:
                 f.write(data.encode() if isinstance(data, str) else data)
-
-
-def no_core_files():
-    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
 
 
 @functools.lru_cache(maxsize=None)
@@ -135,22 +151,23 @@ def is_sanitized(binary):
         return b"__asan_init" in f.read()
 
 
-def memory_cap(case, binary, env):
-    """The child's set-up for case.memory_mb: an address-space limit, or for
-    a sanitized binary (which reserves vast address space of its own) a cap
-    on each allocation, failures returning null as they would."""
-    if case.memory_mb is None:
-        return no_core_files
-    if is_sanitized(binary):
+def child_setup(case, binary, env):
+    """The child's set-up: no core files, the case's limits, and for
+    case.memory_mb an address-space limit, or for a sanitized binary (which
+    reserves vast address space of its own) a cap on each allocation,
+    failures returning null as they would."""
+    limits = dict(case.limits)
+    limits[resource.RLIMIT_CORE] = 0
+    if case.memory_mb is not None and is_sanitized(binary):
         env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":allocator_may_return_null=1"
                                ":max_allocation_size_mb=%d" % case.memory_mb)
-        return no_core_files
-    limit = case.memory_mb << 20
+    elif case.memory_mb is not None:
+        limits[resource.RLIMIT_AS] = case.memory_mb << 20
 
-    def cap():
-        no_core_files()
-        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-    return cap
+    def setup():
+        for which, value in limits.items():
+            resource.setrlimit(which, (value, value))
+    return setup
 
 
 def install_program(case, binary, tmp):
@@ -168,7 +185,7 @@ def install_program(case, binary, tmp):
 
 def stdin_bytes(stdin, tmp):
     if isinstance(stdin, Gzip):
-        return gzip.compress(substitute(stdin.text, tmp).encode())
+        return stdin.compressed(tmp)
     data = substitute(stdin, tmp)
     return data.encode() if isinstance(data, str) else data
 
@@ -202,16 +219,37 @@ def compare(label, expected, actual):
 
 
 def run_case(case, binary):
+    if case.plain_build_only and is_sanitized(binary):
+        print("skip %s (not for a sanitized binary)" % case.name)
+        return True
     tmp = os.path.realpath(tempfile.mkdtemp(prefix="tracwell-e2e-%s-" % case.name))
     write_tree(case.files, tmp)
+    args = command(case, binary, tmp)
+    for run in range(case.runs):
+        failures = run_once(case, binary, tmp, args)
+        if failures:
+            print("FAIL %s%s (kept %s)\n  %s" % (case.name, " in run %d" % (run + 1) if case.runs > 1
+                                                 else "", tmp, " ".join(args)))
+            for failure in failures:
+                print(failure)
+            return False
+    shutil.rmtree(tmp)
+    print("ok   %s" % case.name)
+    return True
+
+
+def command(case, binary, tmp):
+    return [install_program(case, binary, tmp)] + [substitute(a, tmp) for a in case.args]
+
+
+def run_once(case, binary, tmp, args):
+    """Runs the binary once; returns the list of failures."""
     env = base_environment(tmp)
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
-    args = [install_program(case, binary, tmp)] + [substitute(a, tmp) for a in case.args]
-    setup = memory_cap(case, binary, env)
+    setup = child_setup(case, binary, env)
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
     process = subprocess.Popen(args, cwd=os.path.join(tmp, case.cwd), env=env,
-                               stdin=subprocess.PIPE,
-                               stdout=sink, stderr=subprocess.PIPE,
+                               stdin=subprocess.PIPE, stdout=sink, stderr=subprocess.PIPE,
                                preexec_fn=lambda: (setup(), case.preexec and case.preexec()))
     if case.stdout_to:
         sink.close()
@@ -232,14 +270,7 @@ def run_case(case, binary):
         failures.append("exit status %d, expected %d" % (process.returncode, case.status))
     if case.check:
         failures += case.check(tmp)
-    if failures:
-        print("FAIL %s (kept %s)\n  %s" % (case.name, tmp, " ".join(args)))
-        for failure in failures:
-            print(failure)
-        return False
-    shutil.rmtree(tmp)
-    print("ok   %s" % case.name)
-    return True
+    return failures
 
 
 # Helpers for cases that signal the program while it waits on standard input.
@@ -293,6 +324,27 @@ def send_between(sig, first):
         wait_until_reading(process)
         process.send_signal(sig)
         signal_handled(process, sig)
+    return interact
+
+
+def signal_storm(signals, interval=0.0005):
+    """Once the process waits on standard input, sends it the signals in
+    turn, again and again, until it has ended. Signals go through a process
+    descriptor, so none can reach another process that takes the number."""
+    def interact(process, tmp):
+        wait_until_reading(process)
+        pidfd = os.pidfd_open(process.pid)
+
+        def storm():
+            try:
+                for n in itertools.count():
+                    signal.pidfd_send_signal(pidfd, signals[n % len(signals)])
+                    time.sleep(interval)
+            except ProcessLookupError:
+                pass  # it has ended
+            finally:
+                os.close(pidfd)
+        threading.Thread(target=storm, daemon=True).start()
     return interact
 
 

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end cases for tracwell: python3 tracwell_e2e.py TRACWELL [--case NAME]..."""
 
+import functools
+import gzip
 import os
+import resource
 import signal
 import sys
 
-from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Generated,
-                     Gzip, Pattern, Symlink, main, send_between, send_when_reading)
+from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Fifo,
+                     Generated, Gzip, Pattern, Symlink, main, send_between, send_when_reading,
+                     signal_storm)
 
 USAGE = "".join(line + "\n" for line in [
     "",
@@ -397,6 +401,141 @@ CASES += [
          stderr=Pattern(HEADER % (1, "Hangup") + REPORT_BODY)),
     Case("crash_handler_off_with_dump_core", env=dict(CRASH_ENV, ZP_DUMP_CORE=""),
          interact=send_when_reading(signal.SIGSEGV), status=-signal.SIGSEGV),
+]
+
+# Hostile input and a hostile environment.
+
+
+def chain(levels, name, body):
+    """Streams name(0) .. name(levels): each holds body(i, next stream's path)."""
+    return {name(i): body(i, "{T}/" + name(i + 1) if i < levels else None)
+            for i in range(levels + 1)}
+
+
+def twice(i, following):
+    named = evaluate("vrxstream", following) * 2 if following else texture("{T}/wood.tif")
+    return named
+
+
+# 41 streams of a few hundred bytes, each naming the next twice: read again
+# on every route, the last one would be read 2^40 times.
+DOUBLING = dict(chain(40, lambda i: "s%02d.rib" % i, twice), **{"wood.tif": TIFF_LE})
+STREAMS_3000 = dict({"d/f%04d.rib" % i: texture("{T}/wood.tif") for i in range(3000)},
+                    **{"wood.tif": TIFF_LE})
+
+
+def skipped_entries(tmp):
+    """One message per entry that is no regular file, in reading order."""
+    names = [n for n in os.listdir(os.path.join(tmp, "d")) if n in ("pipe.rib", "zero.rib")]
+    return "".join("tracwell: skipping input file 'd/%s': not a regular file\n" % n for n in names)
+
+
+# A stream with many distinct names, listed while hangups and thread dumps
+# rain on the process: every report must leave the listing whole. Fifty
+# runs; the other cases look for leaks.
+STORM_NAMES = ["{T}/tex/n%05d.tif" % i for i in range(2000)]
+STORM_ENV = {"ASAN_OPTIONS": CRASH_ENV["ASAN_OPTIONS"] + ":detect_leaks=0"}
+CASES += [
+    Case("stream_named_twice_at_forty_levels_is_read_once", files=DOUBLING, args=["s00.rib"],
+         stdout="t {T}/wood.tif\n" + lines("a", ["{T}/s%02d.rib" % i for i in range(1, 41)])),
+    Case("inputs_are_bounded_by_memory_not_by_descriptors", files=STREAMS_3000, args=["d"],
+         limits={resource.RLIMIT_NOFILE: 256}, stdout="t {T}/wood.tif\n" * 3000),
+    Case("nested_fifos_and_devices_are_skipped",
+         files={"pipe.rib": Fifo(), "wood.tif": TIFF_LE,
+                "shot.rib": evaluate("vrxstream", "{T}/pipe.rib") + evaluate("vrxstream", "/dev/zero")
+                + evaluate("vrxstream", "/dev/stdin") + texture("{T}/wood.tif")},
+         args=["shot.rib"],
+         stdout="t {T}/wood.tif\n! /dev/stdin\n! /dev/zero\n! {T}/pipe.rib\n",
+         stderr="tracwell: skipping nested stream '{T}/pipe.rib': not a regular file\n"
+                "tracwell: skipping nested stream '/dev/zero': not a regular file\n"
+                "tracwell: skipping nested stream '/dev/stdin': not a regular file\n"),
+    Case("directory_entries_that_are_no_files_are_skipped",
+         files={"d/pipe.rib": Fifo(), "d/zero.rib": Symlink("/dev/zero"),
+                "d/a.rib": texture("{T}/wood.tif"), "wood.tif": TIFF_LE},
+         args=["d"], stdout="t {T}/wood.tif\n", stderr=skipped_entries),
+    Case("signal_storm_leaves_the_listing_whole", runs=50, env=STORM_ENV,
+         stdin="".join(texture(n) for n in STORM_NAMES),
+         interact=signal_storm([signal.SIGHUP, signal.SIGUSR1]),
+         stdout=lines("!", sorted(STORM_NAMES)),
+         stderr=Pattern("(?:" + HEADER % (1, "Hangup") + REPORT_BODY + ")*")),
+    Case("line_feed_in_a_value_forges_no_line", args=["shot.rib"],
+         files={"shot.rib": texture("/missing/x\nt /etc/shadow.tif") + texture("{T}/lost.tif")},
+         stdout="! {T}/lost.tif\n",
+         stderr="tracwell: leaving out names with a line break in 'shot.rib'\n"),
+]
+
+# Gzip members follow one another as one stream, so a few hundred kilobytes
+# on disk hold a quarter of a gigabyte: more than the run may take. Names in
+# them are relative: the working directory is the case's own. The large
+# fixtures are made only when their case runs.
+
+
+@functools.lru_cache(maxsize=None)
+def mib_of_spaces():
+    return gzip.compress(b" " * (1 << 20))
+
+
+def spaces_around(text, mebibytes=128):
+    return gzip.compress(text.encode()) + mib_of_spaces() * mebibytes
+
+
+def gzip_bomb(*parts):
+    """Texts, each followed by 128 MiB of blanks, then a last text."""
+    return Generated(lambda: b"".join(spaces_around(p) for p in parts[:-1])
+                     + gzip.compress(parts[-1].encode()))
+
+
+def binary_string_definition(string_id, text):
+    """Defines string id (one byte) as text, in the binary encoding."""
+    return b"\315" + bytes([string_id]) + b"\243" + len(text).to_bytes(4, "big") + text
+
+
+# A string of a megabyte, defined once, then brought back a million times
+# for two bytes each (as values) and a hundred thousand times as the name
+# of a parameter: classified afresh each time, it would cost hours.
+REFERENCE = b"\317\000"
+SET_ATTRIBUTE = b"\314\001\"SetAttribute\""
+AMPLIFIER = Generated(lambda: gzip.compress(
+    binary_string_definition(0, b"/" + b"x" * (1 << 20) + b".tif") + SET_ATTRIBUTE
+    + b'\246\001 "h" "layers" "string" 1 [' + REFERENCE * 1000000 + b"]\n"
+    + (b'\246\001 "h" ' + REFERENCE + b' "string" 1 "wood.tif"\n') * 100000
+    + texture("lost.tif").encode()))
+# A single string past the memory the run may take, after an ordinary error.
+HUGE_QUOTE = Generated(lambda: gzip.compress(b'Bogus\n"') + mib_of_spaces() * 128
+                       + gzip.compress(b'"\n'))
+HUGE_BINARY_STRING = Generated(lambda: gzip.compress(
+    SET_ATTRIBUTE + b'\246\001 "h" "m" "string" 1 \243' + (128 << 20).to_bytes(4, "big"))
+    + mib_of_spaces() * 128)
+# The sanitizer notes each allocation it refuses.
+ALLOCATION_WARNINGS = r"(==\d+==WARNING: AddressSanitizer failed to allocate [^\n]*\n)*"
+
+# Each level doubles the one below, over a long value: 2^40 copies of it.
+DOUBLING_ENV = dict({"E%d" % i: "${E%d}${E%d}" % (i + 1, i + 1) for i in range(40)},
+                    E40="x" * 100000)
+
+
+CASES += [
+    Case("blank_runs_of_a_gzip_bomb_fit_in_little_memory", memory_mb=64,
+         files={"outer.rib": gzip_bomb(texture("a.tif"), evaluate("vrxstream", "inner.rib"),
+                                       texture("b.tif")),
+                "inner.rib": gzip_bomb(texture("c.tif"), texture("d.tif"))},
+         args=["outer.rib"],
+         stdout="a {T}/inner.rib\n" + lines("!", ["{T}/a.tif", "{T}/b.tif", "{T}/c.tif", "{T}/d.tif"])),
+    Case("a_fatal_message_follows_an_earlier_one", memory_mb=64,
+         files={"huge.rib": HUGE_QUOTE}, args=["huge.rib"],
+         stderr=Pattern(r"tracwell: \[huge\.rib:1\]: Invalid id: Bogus\n" + ALLOCATION_WARNINGS
+                        + r"tracwell: fatal error - scanner input buffer overflow"
+                        r" \(in 'huge\.rib'\)\n"),
+         status=2),
+    Case("out_of_memory_names_the_stream", memory_mb=64, plain_build_only=True,
+         files={"big.rib": HUGE_BINARY_STRING}, args=["big.rib"],
+         stderr="tracwell: out of memory while reading 'big.rib'\n", status=1),
+    Case("a_long_table_string_costs_its_length_once", args=["table.rib"],
+         files={"table.rib": AMPLIFIER, "wood.tif": TIFF_LE},
+         stdout="t {T}/wood.tif\n! {T}/lost.tif\n"),
+    Case("path_variables_doubling_at_every_level_stay_as_written", args=["shot.rib"],
+         env=DOUBLING_ENV, files={"shot.rib": texture("${E0}/a.tif")},
+         stdout="! {T}/${E0}/a.tif\n"),
 ]
 
 if __name__ == "__main__":
