@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "tool_options.h"
@@ -39,9 +40,12 @@ bool IsSymbolicLink(const std::string& path) {
   return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-std::string Joined(bool absolute, const std::vector<std::string>& parts) {
+std::string Joined(bool absolute, const std::vector<std::string_view>& parts) {
   std::string joined = absolute ? "/" : "";
-  for (size_t i = 0; i < parts.size(); ++i) joined += (i ? "/" : "") + parts[i];
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) joined += '/';
+    joined += parts[i];
+  }
   return joined;
 }
 
@@ -61,10 +65,10 @@ std::string RootSpelling(const std::string& path) {
 
 std::string LexicallyNormalPath(const std::string& path) {
   bool absolute = !path.empty() && path[0] == '/';
-  std::vector<std::string> kept;
+  std::vector<std::string_view> kept;
   for (size_t start = 0; start <= path.size();) {
     size_t end = std::min(path.find('/', start), path.size());
-    std::string part = path.substr(start, end - start);
+    std::string_view part = std::string_view(path).substr(start, end - start);
     start = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == ".." && absolute && kept.empty()) continue;  // "/.." is "/"
