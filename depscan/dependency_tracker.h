@@ -100,6 +100,9 @@ class DependencyTracker {
   ZpTypedHash<const char> resolvedNames;
   // Consulted by stream rewriting; nothing in the scan adds to it.
   ZpHashTable packagePathValues;
+  // The texture candidates holding "UDIM", expanded: a package names the
+  // tiles of each as one set, so that the pattern still finds them there.
+  ZpHashTable udimPatterns{32, 0.75f};
   std::vector<std::string> sortedList;
   size_t listCursor;
   std::string emptyEntry;

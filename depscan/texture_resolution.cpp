@@ -72,6 +72,7 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
   }
   size_t marker = value.find(kUdimMarker);
   if (marker != std::string_view::npos) {
+    Enter(udimPatterns, value);
     std::string tile(value);
     for (int n = kFirstUdimTile; n <= kLastUdimTile; ++n) {
       tile.replace(marker, 4, std::to_string(n));
