@@ -1,6 +1,7 @@
 #include "dependency_set.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "arena.h"
 #include "string_hash.h"
@@ -62,11 +63,21 @@ DependencySet::Slot* DependencySet::Find(std::string_view path, uint32_t hash) c
 
 bool DependencySet::Contains(std::string_view path) {
   if (count_ == 0) return false;
+  if (sorted_ && walking_) return InSortedOrder(path);
   if (sorted_) Place();
   return Find(path, Hash(path))->text != nullptr;
 }
 
+bool DependencySet::InSortedOrder(std::string_view path) const {
+  const SortedEntry* entries = reinterpret_cast<const SortedEntry*>(slots_);
+  const SortedEntry* end = entries + count_;
+  const SortedEntry* at = std::lower_bound(
+      entries, end, path, [](const SortedEntry& e, std::string_view p) { return Text(e.text) < p; });
+  return at != end && Text(at->text) == path;
+}
+
 bool DependencySet::Insert(std::string_view path, uint32_t hash) {
+  if (walking_) std::abort();  // the walk would go on over a table
   if (sorted_) Place();
   // At most three slots in four are used, so every probe ends.
   if (!slots_ || (count_ + 1) * uint64_t{4} > (uint64_t{mask_} + 1) * 3) Grow();

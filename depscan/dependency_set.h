@@ -52,16 +52,19 @@ class DependencySet {
   }
 
   // visit(std::string_view) for every path in ascending bytewise order (a
-  // path before every longer one that begins with it).
+  // path before every longer one that begins with it). visit may look paths
+  // up in the set, but not insert.
   template <typename Visit>
   void ForEachSorted(Visit visit) {
     Sort();
     const SortedEntry* entries = Sorted();
+    ++walking_;
     for (uint32_t i = 0; i < count_; ++i) {
       // The paths lie at random addresses: ask for them a few ahead.
       if (i + kReadAhead < count_) __builtin_prefetch(entries[i + kReadAhead].text);
       visit(Text(entries[i].text));
     }
+    --walking_;
   }
 
  private:
@@ -98,6 +101,7 @@ class DependencySet {
   Slot* Find(std::string_view path, uint32_t hash) const;
   void Grow();
   void Place();  // back from sorted order to the table
+  bool InSortedOrder(std::string_view path) const;
   void Sort();
   static void SortRun(SortedEntry* begin, SortedEntry* end, size_t offset);
   static void SortTied(SortedEntry* begin, SortedEntry* end, size_t offset);
@@ -107,5 +111,6 @@ class DependencySet {
   uint32_t mask_ = 0;  // slots - 1, once there are slots
   uint32_t count_ = 0;
   bool sorted_ = false;
+  int walking_ = 0;  // sorted walks under way: the order must stay
   std::vector<TextBlock> blocks_;
 };

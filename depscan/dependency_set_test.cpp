@@ -89,7 +89,15 @@ TEST(DependencySet, SortsBytewiseAndStaysASetAfterwards) {
   EXPECT_EQ(SortedMembers(set), expected);
   EXPECT_EQ(SortedMembers(set), expected);  // sorted twice in a row
 
-  // Lookups and insertions after sorting see every path.
+  // Lookups during a sorted walk, and lookups and insertions after it, see
+  // every path.
+  size_t walked = 0;
+  set.ForEachSorted([&](std::string_view path) {
+    EXPECT_TRUE(set.Contains(path));
+    EXPECT_FALSE(set.Contains(std::string(path) + "~"));
+    ++walked;
+  });
+  EXPECT_EQ(walked, expected.size());
   for (const std::string& path : expected) ASSERT_TRUE(set.Contains(path)) << path;
   EXPECT_FALSE(set.Insert(expected[10]));
   EXPECT_TRUE(set.Insert("/shows/s1/tex/new"));

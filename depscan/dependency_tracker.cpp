@@ -61,7 +61,6 @@ void DependencyTracker::Scan() {
   // Only the scan classifies values; the listing needs the room.
   existence.Forget();
   nonTiffFiles.Clear();
-  udimPatternsTried.Clear();
 }
 
 const char* DependencyTracker::Name() const { return name.c_str(); }

@@ -107,6 +107,9 @@ class DependencyTracker {
   ZpTypedHash<const char> resolvedNames;
   // Consulted by stream rewriting; nothing in the scan adds to it.
   ZpHashTable packagePathValues;
+  // The texture candidates holding "UDIM", expanded: a package names the
+  // tiles of each as one set, so that the pattern still finds them there.
+  ZpHashTable udimPatterns{32, 0.75f};
   std::vector<std::string> sortedList;
   size_t listCursor;
   std::string emptyEntry;
@@ -154,13 +157,12 @@ class DependencyTracker {
   // sets either way).
   std::set<FileIdentity> streamsRead;
   bool lineBreakReported = false;
-  // Per-scan memory of the disk: existence, existing files that are not
-  // TIFF, and UDIM patterns whose tiles have been tried. With the disk
-  // unchanged during the scan, a value classified again changes no table;
-  // these spare the system calls of doing it.
+  // Per-scan memory of the disk: existence, and existing files that are not
+  // TIFF. With the disk unchanged during the scan, a value classified again
+  // changes no table (UDIM patterns, in udimPatterns, are not even tried
+  // again); these spare the system calls of doing it.
   ExistenceCache existence;
   DependencySet nonTiffFiles;
-  DependencySet udimPatternsTried;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard

@@ -1,5 +1,6 @@
 #include "package_copy.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <cstdio>
@@ -11,16 +12,12 @@
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
+#include "produced_textures.h"
 #include "relative_path.h"
 #include "stream_rewrite.h"
 #include "tool_options.h"
 
 namespace {
-
-bool Holds(const ZpHashTable& set, const std::string& key) {
-  uint64_t unused;
-  return set.Find(key.c_str(), uint32_t(key.size() + 1), &unused);
-}
 
 void CopyPlain(const std::string& path, const std::string& destination, bool echo) {
   if (!MayWritePackageFile(path, destination)) return;
@@ -28,6 +25,11 @@ void CopyPlain(const std::string& path, const std::string& destination, bool ech
     std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(), destination.c_str());
   else if (echo)
     std::puts(path.c_str());
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 void ReportUnresolved(const std::string& path) {
@@ -49,6 +51,10 @@ bool IsRescalableTiff(const std::string& path) {
 void CopyRescaled(const std::string& path, const std::string& destination, float scale) {
   if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
   if (!MayWritePackageFile(path, destination)) return;
+  // A folder standing in the destination's place makes the copy fail, and
+  // that failure is reported as any other.
+  if (ZpFileExists(destination.c_str()) && !IsRegularFile(destination))
+    return CopyPlain(path, destination, false);
   // Only a file that this run's texmeld wrote counts as its success.
   ZpRemoveFile(destination.c_str());
   char factor[32];
@@ -58,7 +64,7 @@ void CopyRescaled(const std::string& path, const std::string& destination, float
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
   if (status != 0) ZpRemoveFile(destination.c_str());
-  if (!ZpFileExists(destination.c_str())) CopyPlain(path, destination, false);
+  if (!IsRegularFile(destination)) CopyPlain(path, destination, false);
 }
 
 void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& options,
@@ -71,7 +77,7 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
     case Procedural:
       return CopyPlain(path, destination, options.verbose);
     case Texture:
-      if (Holds(producedNames, name)) return;
+      if (!ProducedTextureName(path, true, options, producedNames).empty()) return;
       if (options.scale < 1.0f) return CopyRescaled(path, destination, options.scale);
       return CopyPlain(path, destination, options.verbose);
     case Stream:
@@ -79,7 +85,7 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
       if (options.verbose) std::puts(path.c_str());
       return;
     case MissingTexture:
-      if (Holds(producedNames, SplitRelativePath(options, path))) return;
+      if (!ProducedTextureName(path, false, options, producedNames).empty()) return;
       return ReportUnresolved(path);
     default:
       return ReportUnresolved(path);
@@ -87,10 +93,12 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
 }
 
 void RewriteNestedStreams(DependencyTracker& tracker, ToolOptions& options,
-                          const std::vector<std::string>& nestedStreams) {
+                          const std::vector<std::string>& nestedStreams,
+                          const ZpHashTable& producedNames) {
   bool verbose = options.verbose;
   options.verbose = false;
-  for (const std::string& path : nestedStreams) RewriteStream(tracker, path.c_str(), options);
+  for (const std::string& path : nestedStreams)
+    RewriteStream(tracker, path.c_str(), options, producedNames);
   options.verbose = verbose;
 }
 
@@ -107,7 +115,7 @@ void CopyTrackerFiles(DependencyTracker& tracker, ToolOptions& options,
     std::vector<std::string> nestedStreams;
     for (const std::string* path = tracker.First(kind); !path->empty(); path = tracker.Next())
       CopyPath(kind, *path, options, producedNames, nestedStreams);
-    if (kind == Stream) RewriteNestedStreams(tracker, options, nestedStreams);
+    if (kind == Stream) RewriteNestedStreams(tracker, options, nestedStreams, producedNames);
   }
 }
 
@@ -115,6 +123,7 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
                   const ZpHashTable& producedNames) {
   NamePackageContents(trackers, options);
   IndexPackageSources();
-  for (DependencyTracker* tracker : trackers) RewriteStream(*tracker, tracker->Name(), options);
+  for (DependencyTracker* tracker : trackers)
+    RewriteStream(*tracker, tracker->Name(), options, producedNames);
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
 }

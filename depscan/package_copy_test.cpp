@@ -159,6 +159,18 @@ TEST_F(PackageCopy, ATexmeldThatFailsHalfwayLeavesTheFullTexture) {
   EXPECT_EQ(Packaged("wood.tif"), ZpReadWholeFile(texture));
 }
 
+// A folder where a texture's copy should go: the copy fails and says so,
+// shrunk or not.
+TEST_F(PackageCopy, AFolderInATexturesPlaceIsReportedWithOrWithoutScale) {
+  std::string texture = Add(tracker_->textures, WriteTiff(dir_ / "tex/wood.tif", 8, 8));
+  dir_.MakeDir("pkg/wood.tif");
+  for (std::vector<std::string> words : {std::vector<std::string>{},
+                                         std::vector<std::string>{"-scale", "0.5"}}) {
+    Copy(words);
+    EXPECT_EQ(err_, "\n#Could not copy '" + texture + "' as '" + package_ + "/wood.tif'\n\n");
+  }
+}
+
 TEST_F(PackageCopy, ATextureIsNeverRescaledOverItself) {
   std::string texture = Add(tracker_->textures, WriteTiff(package_ + "/wood.tif", 8, 8));
   std::string before = ZpReadWholeFile(texture);

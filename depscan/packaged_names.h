@@ -25,20 +25,23 @@ ZpTypedHash<const char>& InitPackagedNameTable();
 // The text every packaged reference begins with.
 inline constexpr char kPackageDirPrefix[] = "${VRXDIR}/";
 
-// Gives first-choice names to the paths of one kind of one tracker: a path
-// already in handledPaths keeps the name it has; a path whose relative name is
-// taken goes to clashingPaths; any other path takes its relative name.
-void AssignPackagedNames(DependencyTracker& tracker, DependencyKind kind,
-                         const ToolOptions& options, ZpTypedHash<const char>& candidateNames,
-                         ZpHashTable& handledPaths, std::vector<std::string>& clashingPaths);
-
 // The naming phase of a packaging run: nested streams, textures, shaders and
 // procedurals of every tracker in input order, then the top-level streams
 // that have no name yet, all in one name space; clashing names get "_N"
-// before their extension. Fills PackagedNameTable. With options.verbose,
-// prints the name each top-level stream is written under.
+// before their extension. The tiles of a UDIM name are named as one set,
+// with one rename for all of them when any clashes, so that the pattern
+// finds them in the package (and no other file). Fills PackagedNameTable
+// and the packaged patterns. With options.verbose, prints the name each
+// top-level stream is written under.
 void NamePackageContents(const std::vector<DependencyTracker*>& trackers,
                          const ToolOptions& options);
+
+// "${VRXDIR}/<name>" of a UDIM name (as the tracker recorded it) whose
+// tiles were named as one set, "UDIM" kept; empty for any other text.
+std::string PackagedPattern(const std::string& pattern);
+
+// Forgets every packaged name and pattern.
+void ClearPackagedNames();
 
 // The packaged name of path without "${VRXDIR}/"; empty when it has none.
 std::string PackagedName(const std::string& path);

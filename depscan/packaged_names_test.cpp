@@ -84,6 +84,68 @@ TEST_F(PackagedNames, TopLevelStreamsGetNamesOfTheirOwnAfterTheDependencies) {
   EXPECT_EQ(PackagedName("/n/shot.rib"), "shot.rib");
 }
 
+using Names = std::vector<std::pair<const char*, const char*>>;
+
+// Packaged names of paths and packaged patterns of UDIM names.
+void ExpectNames(const Names& names, const Names& patterns) {
+  for (const auto& [path, name] : names) EXPECT_EQ(PackagedName(path), name) << path;
+  for (const auto& [pattern, reference] : patterns)
+    EXPECT_EQ(PackagedPattern(pattern), reference) << pattern;
+}
+
+// The tiles of a UDIM set share one rename, so that the renamed pattern
+// still finds them all, and no file outside the set takes a name that a
+// set's pattern stands for.
+TEST_F(PackagedNames, UdimSetsAreNamedAsAWhole) {
+  TestOptions options({});
+  auto tracker = EmptyTracker("/scenes/one.rib");
+  for (const char* path : {"/a/skin.1001.tif", "/a/skin.1002.tif", "/b/skin.1001.tif",
+                           "/b/skin.1003.tif", "/c/skin.1005.tif", "/d/leaf.1004.tif",
+                           "/e/leaf.1001.tif", "/u/1001/bark.tif", "/u/1002/bark.tif"})
+    Record(tracker->textures, path);
+  for (const char* pattern : {"/a/skin.UDIM.tif", "/b/skin.UDIM.tif", "/e/leaf.UDIM.tif",
+                              "/u/UDIM/bark.tif", "/x/gone.UDIM.tif"})
+    Record(tracker->udimPatterns, pattern);
+  Name({tracker.get()}, options);
+  ExpectNames(
+      {
+          {"/a/skin.1001.tif", "skin.1001.tif"},
+          {"/a/skin.1002.tif", "skin.1002.tif"},
+          {"/b/skin.1001.tif", "skin.1001_1.tif"},  // one tile clashes: all are renamed
+          {"/b/skin.1003.tif", "skin.1003_1.tif"},
+          {"/c/skin.1005.tif", "skin.1005_2.tif"},  // neither set's pattern may find it
+          {"/d/leaf.1004.tif", "leaf.1004.tif"},
+          {"/e/leaf.1001.tif", "leaf.1001_1.tif"},  // its pattern would find leaf.1004
+          // "UDIM" in a folder that the name leaves out: no pattern to keep.
+          {"/u/1001/bark.tif", "bark.tif"},
+          {"/u/1002/bark.tif", "bark_1.tif"},
+      },
+      {
+          {"/a/skin.UDIM.tif", "${VRXDIR}/skin.UDIM.tif"},
+          {"/b/skin.UDIM.tif", "${VRXDIR}/skin.UDIM_1.tif"},
+          {"/e/leaf.UDIM.tif", "${VRXDIR}/leaf.UDIM_1.tif"},
+          {"/u/UDIM/bark.tif", ""},
+          {"/x/gone.UDIM.tif", ""},  // no tile on disk
+      });
+}
+
+// With a root, a name keeps its folders, and the tiles with them.
+TEST_F(PackagedNames, UdimSetsBelowARootKeepTheirFolders) {
+  TestOptions options({"-r", "/shot"});
+  auto tracker = EmptyTracker("/shot/one.rib");
+  for (const char* path : {"/shot/./tex/skin.1001.tif", "/shot/./tex/skin.1002.tif",
+                           "/shot/1001/bark.tif"})
+    Record(tracker->textures, path);
+  Record(tracker->udimPatterns, "/shot/./tex/skin.UDIM.tif");
+  Record(tracker->udimPatterns, "/shot/UDIM/bark.tif");
+  Name({tracker.get()}, options);
+  ExpectNames({{"/shot/./tex/skin.1001.tif", "tex/skin.1001.tif"},
+               {"/shot/./tex/skin.1002.tif", "tex/skin.1002.tif"},
+               {"/shot/1001/bark.tif", "1001/bark.tif"}},
+              {{"/shot/./tex/skin.UDIM.tif", "${VRXDIR}/tex/skin.UDIM.tif"},
+               {"/shot/UDIM/bark.tif", "${VRXDIR}/UDIM/bark.tif"}});
+}
+
 TEST_F(PackagedNames, ChangedFilesAreThoseWithASeparatorOrANewName) {
   auto tracker = EmptyTracker("/scenes/one.rib");
   Record(tracker->outputs, "out.exr");

@@ -64,7 +64,7 @@ class PackagedNamesTest : public ::testing::Test {
   ~PackagedNamesTest() override { Reset(); }
   static void Reset() {
     PackagedNameTable.ownsValues = true;
-    PackagedNameTable.Clear(true);
+    ClearPackagedNames();
     IndexPackageSources();
   }
   static void SetPackagedName(const std::string& path, const std::string& name) {

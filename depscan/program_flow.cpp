@@ -1,5 +1,6 @@
 #include "program_flow.h"
 
+#include <signal.h>
 #include <tiffio.h>
 
 #include <cstdio>
@@ -61,6 +62,16 @@ const char kTracwellUsage[] =
 void SilentTiffHandler(const char*, const char*, va_list) {}
 
 namespace {
+
+// Started with SIGCHLD ignored (some job runners and daemons leave it so),
+// the system reaps our children behind our back and every wait for one
+// fails: vornex and texmeld would seem to fail on every stream and texture.
+void RestoreChildSignal() {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGCHLD, &action, nullptr);
+}
 
 // Finds or makes the package directory; false when neither works.
 bool PreparePackageDirectory(const ToolOptions& options) {
@@ -133,6 +144,7 @@ int FinishOutput(int status) {
 }  // namespace
 
 int RunTracwell(int argc, char** argv) {
+  RestoreChildSignal();
   ZpInstallCrashHandler();
   InstallOutOfMemoryHandler();
   TIFFSetErrorHandler(SilentTiffHandler);

@@ -6,8 +6,14 @@
 
 struct ToolOptions;
 
-// The part of path below the first "-r" root that is a byte prefix of it, with
+// The part of path below the first "-r" root that is a prefix of it, with
 // leading separators dropped (a lone separator stays); otherwise the text after
-// the last separator. "/" and "\" both separate; a path without any separator
+// the last separator. Below a root, "." steps, repeated separators and sound
+// ".." steps do not count: "/r/./a//b.tx" is "a/b.tx" below /r. "/" and "\" both separate; a path without any separator
 // is its own relative name.
 std::string SplitRelativePath(const ToolOptions& options, const std::string& path);
+
+// path with "." steps and repeated "/" dropped, and each ".." taken back
+// with the step before it unless that is a symbolic link (the ".." would
+// then lead elsewhere). Relative paths stay relative.
+std::string LexicallyNormalPath(const std::string& path);

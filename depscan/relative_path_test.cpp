@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <utility>
 #include <vector>
 
+#include "test_support.h"
 #include "tool_options.h"
 
 namespace {
@@ -37,11 +41,34 @@ TEST(SplitRelativePathTest, NamesBelowRootsOrBareFileNames) {
       {{"D:\\tex"}, "D:\\tex\\wood.tx", "wood.tx"},
       {{"/r"}, "/r/one/wood.tx", "one/wood.tx"},
       {{"/r"}, "/s/one/wood.tx", "wood.tx"},
+      // "." steps and repeated separators do not make another name.
+      {{"/data"}, "/data/./tex//./wood.tx", "tex/wood.tx"},
+      {{"/data/./"}, "/data/tex/wood.tx", "tex/wood.tx"},
+      {{"/data"}, "/data/x/../tex/wood.tx", "tex/wood.tx"},
+      {{"/data"}, "/other/../data/tex/wood.tx", "tex/wood.tx"},
   };
   for (const Case& c : cases) {
     RootedOptions rooted(c.roots);
     EXPECT_EQ(SplitRelativePath(rooted.options, c.path), c.name) << c.path;
   }
+}
+
+TEST(LexicallyNormalPath, DropsDotStepsAndClimbsOnlyWhereNoLinkIsCrossed) {
+  ZpTestDir dir;
+  dir.MakeDir("real");
+  dir.MakeDir("real/sub");
+  ASSERT_EQ(symlink((dir / "real/sub").c_str(), (dir / "link").c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"/a/./b//c", "/a/b/c"},
+      {"/a/b/../c", "/a/c"},
+      {"/../a", "/a"},
+      {"a/../../b", "../b"},
+      {"./a/", "a"},
+      {".", "."},
+      {dir / "link/../x", dir / "link/../x"},  // the link's parent is real/, not the folder
+      {dir / "real/sub/../x", dir / "real/x"},
+  };
+  for (const auto& [path, normal] : cases) EXPECT_EQ(LexicallyNormalPath(path), normal) << path;
 }
 
 }  // namespace

@@ -5,14 +5,16 @@
 
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
+#include "produced_textures.h"
+#include "reference_finder.h"
 #include "relative_path.h"
+#include "stream_strings.h"
 #include "tool_options.h"
 
 namespace {
@@ -28,40 +30,6 @@ void Enter(ZpHashTable& set, const void* key, uint32_t length) {
   set.Insert(key, length, 0);
 }
 
-// The bytes of a quoted string as the reader decodes them, so that a name
-// written with escapes is found under the name the tracker recorded.
-std::string Unescaped(const std::string& raw) {
-  std::string text;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    char c = raw[i];
-    if (c != '\\' || i + 1 == raw.size()) {
-      text += c;
-      continue;
-    }
-    char next = raw[++i];
-    switch (next) {
-      case '\n': break;
-      case '\r': if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i; break;
-      case 'n': text += '\n'; break;
-      case 'r': text += '\r'; break;
-      case 't': text += '\t'; break;
-      case 'b': text += '\b'; break;
-      case 'f': text += '\f'; break;
-      default:
-        if (next >= '0' && next <= '7') {
-          int value = next - '0';
-          for (int digits = 1; digits < 3 && i + 1 < raw.size() && raw[i + 1] >= '0' &&
-                               raw[i + 1] <= '7'; ++digits)
-            value = value * 8 + (raw[++i] - '0');
-          text += char(value & 0xFF);
-        } else {
-          text += next;
-        }
-    }
-  }
-  return text;
-}
-
 // Replacement text escaped so that the stream reads back exactly this name.
 void WriteEscaped(const std::string& text, FILE* out) {
   for (char c : text) {
@@ -72,37 +40,23 @@ void WriteEscaped(const std::string& text, FILE* out) {
 
 void WriteRaw(const std::string& text, FILE* out) { std::fwrite(text.data(), 1, text.size(), out); }
 
-class StringRewriter {
- public:
-  StringRewriter(DependencyTracker& tracker, const ZpHashTable& changedPaths,
-                 const ToolOptions& options)
-      : tracker_(tracker), changedPaths_(changedPaths), options_(options) {}
+bool EndsWith(const std::string& text, const char* suffix) {
+  size_t length = std::strlen(suffix);
+  return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
 
-  // Writes the string read between two quotes, rewritten when it names a
-  // changed path.
-  void Write(std::string text, FILE* out) {
-    if (Holds(tracker_.packagePathValues, text)) text = kPackagePathReplacement;
-    std::string name = text;
-    std::string resolved = tracker_.ResolvedShaderPath(name);
-    if (!Holds(changedPaths_, resolved) && text.find('\\') != std::string::npos) {
-      name = Unescaped(text);
-      resolved = tracker_.ResolvedShaderPath(name);
-    }
-    // The tracker records names expanded (path variables replaced, relative
-    // names made absolute): "tex/wood.tx" left as written would keep
-    // pointing out of the package.
-    if (!Holds(changedPaths_, resolved) && !name.empty()) {
-      tracker_.pathVariables.Expand(name, true);
-      resolved = tracker_.ResolvedShaderPath(name);
-    }
-    if (!Holds(changedPaths_, resolved)) return WriteRaw(text, out);
-    std::string reference = PackagedReference(resolved);
-    if (reference.empty()) return WriteEscaped(SplitRelativePath(options_, resolved), out);
-    std::string tiles = UdimReference(name, resolved, reference);
-    if (!tiles.empty()) return WriteEscaped(tiles, out);
-    if (reference.size() >= 5 && reference.compare(reference.size() - 4, 4, ".oso") == 0)
-      reference.resize(reference.size() - 4);
-    WriteEscaped(reference, out);
+class StringRewriter : public StringSink {
+ public:
+  explicit StringRewriter(const StringRewriteSettings& settings)
+      : settings_(settings),
+        tracker_(settings.tracker),
+        finder_(settings.tracker, settings.changedPaths, settings.streamName) {}
+
+  void WriteString(const std::string& raw, bool fileName, FILE* out) override {
+    std::string text = Holds(tracker_.packagePathValues, raw) ? kPackagePathReplacement : raw;
+    std::string key = finder_.Find(text, fileName);
+    if (key.empty()) return WriteRaw(text, out);
+    WriteEscaped(Replacement(key), out);
   }
 
  private:
@@ -112,72 +66,69 @@ class StringRewriter {
     return reinterpret_cast<const char*>(value);
   }
 
-  // Every "${VRXDIR}/<name>" that some file of the package holds.
-  const std::unordered_set<std::string>& TakenReferences() {
-    if (!takenReferences_) {
-      takenReferences_.reset(new std::unordered_set<std::string>);
-      ZpHashTable::Iterator it = {&PackagedNameTable, 0, nullptr, nullptr};
-      it.current = PackagedNameTable.Next(&it.bucket, &it.next);
-      while (it.current) {
-        takenReferences_->insert(reinterpret_cast<const char*>(it.Value()));
-        it.current = PackagedNameTable.Next(&it.bucket, &it.next);
-      }
-    }
-    return *takenReferences_;
+  // A reference as the reader resolves it from the stream's own folder:
+  // "${VRXDIR}" is that folder, which may lie below the package directory.
+  std::string FromStreamFolder(const std::string& reference) const {
+    std::string climb;
+    for (int i = 0; i < settings_.depth; ++i) climb += "../";
+    return std::string(kPackageDirPrefix) + climb + reference.substr(sizeof kPackageDirPrefix - 1);
   }
 
-  // A UDIM name resolves to one of its tiles. Written as that tile, it would
-  // make every tile render the same image; so when all the tiles kept their
-  // names side by side in the package, the pattern is written instead.
-  // Empty when the text is no UDIM name, its tiles were renamed apart, or the
-  // pattern would also take in a tile of another set that has its name.
-  std::string UdimReference(const std::string& text, const std::string& tile,
-                            const std::string& tileReference) {
-    size_t marker = text.find(kUdim);
-    if (marker == std::string::npos || tile.size() != text.size() ||
-        tile.compare(0, marker, text, 0, marker) != 0 ||
-        tile.compare(marker + 4, std::string::npos, text, marker + 4) != 0)
-      return std::string();
-    size_t tail = tile.size() - marker;  // bytes from the tile number to the end
-    if (tileReference.size() < tail + sizeof kPackageDirPrefix - 1 ||
-        tileReference.compare(tileReference.size() - tail, tail, tile, marker) != 0)
-      return std::string();
-    std::string pattern = tileReference;
-    pattern.replace(pattern.size() - tail, 4, kUdim);
-    for (int number = 1001; number <= 1999; ++number) {
-      std::string digits = std::to_string(number);
-      std::string path = text;
-      path.replace(marker, 4, digits);
-      std::string reference = PackagedReference(path);
-      std::string expected = pattern;
-      expected.replace(expected.size() - tail, 4, digits);
-      if (reference.empty() ? TakenReferences().count(expected) != 0 : reference != expected)
-        return std::string();
-    }
-    return pattern;
+  std::string ProducedName(const std::string& path) const {
+    bool found = tracker_.textures.Contains(path);
+    if (!found && !tracker_.missingTextures.Contains(path)) return std::string();
+    return ProducedTextureName(path, found, settings_.options, settings_.producedNames);
   }
 
-  static constexpr char kUdim[] = "UDIM";
+  std::string Replacement(const std::string& key) const {
+    std::string pattern = PackagedPattern(key);
+    if (!pattern.empty()) return FromStreamFolder(pattern);
+    std::string path = tracker_.ResolvedShaderPath(key);
+    // A texture another stream renders: named as that stream writes it.
+    std::string produced = ProducedName(path);
+    if (!produced.empty()) return produced;
+    // Output images are written where the render runs, never into the
+    // package, also when another stream reads them as textures.
+    std::string reference = tracker_.outputs.Contains(path) ? "" : PackagedReference(path);
+    if (reference.empty()) return SplitRelativePath(settings_.options, path);
+    if (reference.size() >= 5 && EndsWith(reference, ".oso")) reference.resize(reference.size() - 4);
+    return FromStreamFolder(reference);
+  }
 
+  const StringRewriteSettings& settings_;
   DependencyTracker& tracker_;
-  const ZpHashTable& changedPaths_;
-  const ToolOptions& options_;
-  std::unique_ptr<std::unordered_set<std::string>> takenReferences_;
+  ReferenceFinder finder_;
 };
 
-std::string Destination(const char* name, const ToolOptions& options) {
+std::string PackagedFileName(const char* name, const ToolOptions& options) {
   std::string file = PackagedName(name);
-  if (file.empty()) file = SplitRelativePath(options, name);
-  return options.packageDir.empty() ? file : options.packageDir + "/" + file;
+  return file.empty() ? SplitRelativePath(options, name) : file;
 }
 
-ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options) {
+// A texture that another stream of the package renders, not there yet, is
+// still written as that stream's output image is.
+void ListProducedTextures(DependencyTracker& tracker, const ToolOptions& options,
+                          const ZpHashTable& producedNames, ZpHashTable& changed) {
+  for (const std::string* path = tracker.First(MissingTexture); !path->empty();
+       path = tracker.Next()) {
+    if (Holds(changed, *path) || ProducedTextureName(*path, false, options, producedNames).empty())
+      continue;
+    if (options.verbose) std::printf("%s\n", path->c_str());
+    Enter(changed, path->c_str(), uint32_t(path->size() + 1));
+  }
+}
+
+// Only the kinds the package holds change: with -textures, say, nested
+// streams are neither copied nor rewritten, so references to them stay.
+ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options,
+                          const ZpHashTable& producedNames) {
   auto* changed = new ZpHashTable(32, 0.75f);
   if (options.verbose) std::puts("\n#Changing path or name for:\n");
   ListChangedFiles(Output, tracker, options.verbose, *changed);
   if (options.package) {
     for (DependencyKind kind : {Shader, Texture, Stream, Procedural})
-      ListChangedFiles(kind, tracker, options.verbose, *changed);
+      if (options.kindMask & kind) ListChangedFiles(kind, tracker, options.verbose, *changed);
+    ListProducedTextures(tracker, options, producedNames, *changed);
   }
   ZpHashTable::Iterator it = {&tracker.packagePathValues, 0, nullptr, nullptr};
   it.current = tracker.packagePathValues.Next(&it.bucket, &it.next);
@@ -208,6 +159,9 @@ std::string CommandFailure(int waitStatus) {
 class StreamOutput {
  public:
   StreamOutput(const std::string& destination, bool binary) : destination_(destination) {
+    // Made here first, so that a destination that cannot be written is
+    // reported as such rather than as the shell's failed redirection.
+    if (binary && !CanCreate(destination)) binary = false;
     if (binary) {
       std::string command = "vornex -cat -q -binary -gzip > " + ZpShellQuote(destination.c_str());
       // A writing command that dies early must not take tracwell with it:
@@ -224,6 +178,11 @@ class StreamOutput {
   }
 
   FILE* file() const { return file_; }
+
+  static bool CanCreate(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    return file && std::fclose(file) == 0;
+  }
 
   // Closes the output; false, with a message, when a write or the writing
   // command failed (a full disk, say), so that no cut-off stream passes.
@@ -251,16 +210,23 @@ class StreamOutput {
   struct sigaction savedPipeAction_ = {};
 };
 
-// Rewrites the stream file itself, without "vornex"; only sound for a plain
-// ASCII stream.
-void RewriteFromFile(DependencyTracker& tracker, const char* name, const std::string& destination,
-                     const ZpHashTable& changedPaths, const ToolOptions& options) {
-  FILE* in = std::fopen(name, "rb");
+// One stream on its way into the package.
+struct StreamJob {
+  StringRewriteSettings settings;
+  const char* name;
+  std::string destination;
+};
+
+// Rewrites the stream file itself, without "vornex": only sound for a plain
+// ASCII stream, and written as plain text, since the vornex that would
+// write the binary encoding is the one that just failed.
+void RewriteFromFile(const StreamJob& job) {
+  FILE* in = std::fopen(job.name, "rb");
   if (!in) return;
-  StreamOutput out(destination, options.binary);
+  StreamOutput out(job.destination, false);
   if (out.file()) {
-    RewriteStrings(in, out.file(), tracker, changedPaths, options);
-    if (!out.Close()) ZpRemoveFile(destination.c_str());
+    RewriteStrings(in, out.file(), job.settings);
+    if (!out.Close()) ZpRemoveFile(job.destination.c_str());
   }
   std::fclose(in);
 }
@@ -268,85 +234,81 @@ void RewriteFromFile(DependencyTracker& tracker, const char* name, const std::st
 // "vornex" could not deliver the stream: says so, and rewrites the file
 // itself when it is plain ASCII, else leaves the stream out rather than
 // writing a stream that silently lacks content.
-void RecoverFromVornex(DependencyTracker& tracker, const char* name,
-                       const std::string& destination, const ZpHashTable& changedPaths,
-                       const ToolOptions& options, int status) {
-  bool plain = IsPlainAsciiStream(name);
-  std::fprintf(stderr, "\n#Could not read '%s' through vornex (%s): %s\n\n", name,
+void RecoverFromVornex(const StreamJob& job, int status) {
+  bool plain = IsPlainAsciiStream(job.name);
+  std::fprintf(stderr, "\n#Could not read '%s' through vornex (%s): %s\n\n", job.name,
                VornexFailure(status).c_str(),
                plain ? "rewriting it as plain text" : "left out of the package");
   if (plain)
-    RewriteFromFile(tracker, name, destination, changedPaths, options);
+    RewriteFromFile(job);
   else
-    ZpRemoveFile(destination.c_str());
+    ZpRemoveFile(job.destination.c_str());
 }
 
-void RewriteThroughVornex(DependencyTracker& tracker, const char* name,
-                          const std::string& destination, const ZpHashTable& changedPaths,
-                          const ToolOptions& options) {
-  const char* const args[] = {"-cat", "-noheader", "-q", name, nullptr};
+void RewriteThroughVornex(const StreamJob& job) {
+  const char* const args[] = {"-cat", "-noheader", "-q", job.name, nullptr};
   FILE* in = nullptr;
   int64_t pid = ZpSpawnProcess(nullptr, &in, nullptr, false, "vornex", args);
-  if (pid == 0 || !in)
-    return RecoverFromVornex(tracker, name, destination, changedPaths, options, -1);
-  StreamOutput out(destination, options.binary);
-  if (!out.file()) {
+  if (pid == 0 || !in) return RecoverFromVornex(job, -1);
+  // A vornex that delivers nothing may have failed to start: no writing
+  // command is begun for it, whose own failure would only confuse.
+  int first = std::getc(in);
+  int status = 0;
+  if (first == EOF) {
     std::fclose(in);
-    ZpWaitProcess(int(pid));
-    return;
+    in = nullptr;
+    status = ZpWaitProcess(int(pid));
+    if (status != 0) return RecoverFromVornex(job, status);
+  } else {
+    std::ungetc(first, in);
   }
-  RewriteStrings(in, out.file(), tracker, changedPaths, options);
-  std::fclose(in);
-  int status = ZpWaitProcess(int(pid));
+  StreamOutput out(job.destination, job.settings.options.binary);
+  if (in) {
+    if (out.file()) RewriteStrings(in, out.file(), job.settings);
+    std::fclose(in);
+    status = ZpWaitProcess(int(pid));
+  }
+  if (!out.file()) return;
   bool written = out.Close();
   if (status != 0)
-    RecoverFromVornex(tracker, name, destination, changedPaths, options, status);
+    RecoverFromVornex(job, status);
   else if (!written)
-    ZpRemoveFile(destination.c_str());
+    ZpRemoveFile(job.destination.c_str());
 }
 
 }  // namespace
 
-void RewriteStrings(FILE* in, FILE* out, DependencyTracker& tracker,
-                    const ZpHashTable& changedPaths, const ToolOptions& options) {
-  StringRewriter rewriter(tracker, changedPaths, options);
-  bool inString = false;
-  std::string buffer;
-  int c;
-  while ((c = std::getc(in)) != EOF) {
-    if (!inString) {
-      std::fputc(c, out);
-      if (c == '"') {
-        inString = true;
-        buffer.clear();
-      }
-    } else if (c == '"') {
-      rewriter.Write(buffer, out);
-      std::fputc('"', out);
-      inString = false;
-    } else {
-      buffer += char(c);
-      if (c != '\\') continue;
-      int next = std::getc(in);
-      if (next != EOF) buffer += char(next);
-    }
-  }
-  // A stream cut inside a string keeps its last bytes as they were.
-  if (inString) WriteRaw(buffer, out);
+void RewriteStrings(FILE* in, FILE* out, const StringRewriteSettings& settings) {
+  StringRewriter rewriter(settings);
+  CopyStreamStrings(in, out, rewriter);
 }
 
-void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options) {
-  std::string destination = Destination(name, options);
-  ZpHashTable* changedPaths = ChangedPaths(tracker, options);
-  if (MayWritePackageFile(name, destination)) {
-    if (changedPaths->count == 0) {
-      if (!ZpCopyFile(name, destination.c_str()))
-        std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
-    } else {
-      RewriteThroughVornex(tracker, name, destination, *changedPaths, options);
-    }
+void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options,
+                   const ZpHashTable& producedNames) {
+  std::string file = PackagedFileName(name, options);
+  std::string destination = options.packageDir.empty() ? file : options.packageDir + "/" + file;
+  std::unique_ptr<ZpHashTable> changedPaths(ChangedPaths(tracker, options, producedNames));
+  if (!MayWritePackageFile(name, destination)) return;
+  if (changedPaths->count == 0) {
+    if (!ZpCopyFile(name, destination.c_str()))
+      std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
+    return;
   }
-  delete changedPaths;
+  StreamJob job{{tracker, *changedPaths, options, producedNames, name, FolderDepth(file)},
+                name,
+                destination};
+  RewriteThroughVornex(job);
+}
+
+int FolderDepth(const std::string& packagedName) {
+  int depth = 0;
+  size_t start = 0;
+  for (size_t end; (end = packagedName.find_first_of("/\\", start)) != std::string::npos;
+       start = end + 1) {
+    std::string step = packagedName.substr(start, end - start);
+    if (!step.empty() && step != ".") ++depth;
+  }
+  return depth;
 }
 
 bool IsPlainAsciiStream(const char* path) {

@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "packaging_test_support.h"
 #include "file_utils.h"
@@ -12,20 +14,6 @@
 #include "process.h"
 
 namespace {
-
-std::string Rewritten(const std::string& text, DependencyTracker& tracker,
-                      const ZpHashTable& changed, ToolOptions& options) {
-  FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
-  char* bytes = nullptr;
-  size_t size = 0;
-  FILE* out = open_memstream(&bytes, &size);
-  RewriteStrings(in, out, tracker, changed, options);
-  std::fclose(in);
-  std::fclose(out);
-  std::string result(bytes, size);
-  std::free(bytes);
-  return result;
-}
 
 std::string Gzipped(const std::string& text, const std::string& path) {
   gzFile file = gzopen(path.c_str(), "wb");
@@ -46,63 +34,185 @@ std::string CatFromStdin(const std::string& path) {
   return text;
 }
 
-using StringRewrite = PackagedNamesTest;
+// A request that sets one attribute to one string.
+std::string Set(const std::string& parameter, const std::string& value) {
+  return "SetAttribute \"h\" \"" + parameter + "\" \"string\" 1 \"" + value + "\"\n";
+}
+
+using Cases = std::vector<std::pair<std::string, std::string>>;
+
+// Rewrites stream texts the way a stream of the package is rewritten.
+class StringRewrite : public PackagedNamesTest {
+ protected:
+  // Records that the tracker found path, which changes in the package and
+  // is packaged as name.
+  void Package(DependencyTracker& tracker, const std::string& path, const std::string& name) {
+    Resolve(tracker, path, path);
+    Record(changed_, path);
+    SetPackagedName(path, name);
+  }
+
+  // text rewritten as the stream streamName at the given depth below the
+  // package directory.
+  std::string Rewritten(const std::string& text, DependencyTracker& tracker, int depth = 0) {
+    FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "rb");
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&bytes, &size);
+    RewriteStrings(in, out, {tracker, changed_, *options_, produced_, tracker.Name(), depth});
+    std::fclose(in);
+    std::fclose(out);
+    std::string result(bytes, size);
+    std::free(bytes);
+    return result;
+  }
+
+  void ExpectRewrites(const Cases& cases, DependencyTracker& tracker, int depth = 0) {
+    for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, tracker, depth), out) << in;
+  }
+
+  TestOptions options_{{"-package", "/pkg"}};
+  ZpHashTable changed_{32, 0.75f};
+  ZpHashTable produced_{32, 0.75f};
+};
 
 TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
-  TestOptions options({"-package", "/pkg"});
   auto tracker = EmptyTracker("/scenes/shot.rib");
-  Resolve(*tracker, "/sh/plastic.oso", "/sh/plastic.oso");
-  Resolve(*tracker, "/tex/wood.tx", "/tex/wood.tx");
-  ZpHashTable changed(32, 0.75f);
-  for (const char* path : {"/sh/plastic.oso", "/tex/wood.tx", "/renders/beauty.exr",
-                           "/tex/we\"ird.tx", "/tex/bs.tx"})
-    Record(changed, path);
-  SetPackagedName("/sh/plastic.oso", "plastic.oso");
-  SetPackagedName("/tex/wood.tx", "wood.tx");
-  SetPackagedName("/tex/we\"ird.tx", "we\"ird.tx");
-  SetPackagedName("/tex/bs.tx", "b\\s.tx");
-  // UDIM sets: one whose tiles keep their names, one renamed apart by a clash.
-  Resolve(*tracker, "/tex/skin.UDIM.tif", "/tex/skin.1003.tif");
-  Resolve(*tracker, "/u/leaf.UDIM.tif", "/u/leaf.1002.tif");
-  for (const char* tile : {"/tex/skin.1001.tif", "/tex/skin.1003.tif", "/u/leaf.1001.tif",
-                           "/u/leaf.1002.tif"})
-    Record(changed, tile);
-  SetPackagedName("/tex/skin.1001.tif", "skin.1001.tif");
-  SetPackagedName("/tex/skin.1003.tif", "skin.1003.tif");
-  SetPackagedName("/u/leaf.1001.tif", "leaf.1001_1.tif");
-  SetPackagedName("/u/leaf.1002.tif", "leaf.1002.tif");
+  Package(*tracker, "/sh/plastic.oso", "plastic.oso");
+  Package(*tracker, "/tex/wood.tx", "wood.tx");
+  Package(*tracker, "/tex/we\"ird.tx", "we\"ird.tx");
+  Package(*tracker, "/tex/bs.tx", "b\\s.tx");
+  Record(changed_, "/renders/beauty.exr");
   // Names the tracker recorded expanded: relative, or through a variable.
   ZpScopedEnv texDir("ZP_TEST_TEXDIR", "/tex");
-  const std::string relative = ZpCurrentDirectory() + "/maps/rel.tx";
-  Resolve(*tracker, relative, relative);
-  Record(changed, relative);
-  SetPackagedName(relative, "rel.tx");
-  // A set whose pattern would also take in a tile of another set.
-  Resolve(*tracker, "/v/bark.UDIM.tif", "/v/bark.1001.tif");
-  Record(changed, "/v/bark.1001.tif");
-  SetPackagedName("/v/bark.1001.tif", "bark.1001.tif");
-  SetPackagedName("/w/bark.1002.tif", "bark.1002.tif");
+  Package(*tracker, ZpCurrentDirectory() + "/maps/rel.tx", "rel.tx");
+  ExpectRewrites(
+      {
+          {"Shader \"/sh/plastic\" 1", "Shader \"${VRXDIR}/plastic\" 1"},  // ".oso" left off
+          {"\"/tex/wood.tx\"", "\"${VRXDIR}/wood.tx\""},
+          {"\"/renders/beauty.exr\"", "\"beauty.exr\""},  // no packaged name: relative name
+          {"\"a\\\"b\" \"x\\\\\"", "\"a\\\"b\" \"x\\\\\""},  // escapes kept, one string each
+          // Names holding a quote or a backslash are found and written escaped.
+          {"\"/tex/we\\\"ird.tx\"", "\"${VRXDIR}/we\\\"ird.tx\""},
+          {"\"/tex/bs.tx\"", "\"${VRXDIR}/b\\\\s.tx\""},
+          // A stream cut inside a string keeps the string's bytes.
+          {"Surface \"/tex/wood.tx\" \"cut off", "Surface \"${VRXDIR}/wood.tx\" \"cut off"},
+          {"\"ends in escape\\", "\"ends in escape\\"},
+          // File names in other spellings, where the tracker reads file names.
+          {Set("map", "maps/rel.tx"), Set("map", "${VRXDIR}/rel.tx")},
+          {Set("map", "${ZP_TEST_TEXDIR}/wood.tx"), Set("map", "${VRXDIR}/wood.tx")},
+          {Set("map", "/tex//./wood.tx"), Set("map", "${VRXDIR}/wood.tx")},
+          {Set("map", "/renders/../tex/wood.tx"), Set("map", "${VRXDIR}/wood.tx")},
+          {"\"string\" \"tex\"", "\"string\" \"tex\""},
+      },
+      *tracker);
+}
 
-  const std::pair<const char*, const char*> cases[] = {
-      {"Shader \"/sh/plastic\" 1", "Shader \"${VRXDIR}/plastic\" 1"},  // ".oso" left off
-      {"\"/tex/wood.tx\"", "\"${VRXDIR}/wood.tx\""},
-      {"\"/renders/beauty.exr\"", "\"beauty.exr\""},  // no packaged name: relative name
-      {"\"handle|0\" # \"/tex/wood.tx\"", "\"handle|0\" # \"${VRXDIR}/wood.tx\""},
-      {"\"a\\\"b\" \"x\\\\\"", "\"a\\\"b\" \"x\\\\\""},  // escapes kept, one string each
-      // Names holding a quote or a backslash are found and written escaped.
-      {"\"/tex/we\\\"ird.tx\"", "\"${VRXDIR}/we\\\"ird.tx\""},
-      {"\"/tex/bs.tx\"", "\"${VRXDIR}/b\\\\s.tx\""},
-      // A stream cut inside a string keeps the string's bytes.
-      {"Surface \"/tex/wood.tx\" \"cut off", "Surface \"${VRXDIR}/wood.tx\" \"cut off"},
-      {"\"ends in escape\\", "\"ends in escape\\"},
-      {"\"/tex/skin.UDIM.tif\"", "\"${VRXDIR}/skin.UDIM.tif\""},
-      {"\"/u/leaf.UDIM.tif\"", "\"${VRXDIR}/leaf.1002.tif\""},
-      {"\"/v/bark.UDIM.tif\"", "\"${VRXDIR}/bark.1001.tif\""},
-      {"\"maps/rel.tx\"", "\"${VRXDIR}/rel.tx\""},
-      {"\"${ZP_TEST_TEXDIR}/wood.tx\"", "\"${VRXDIR}/wood.tx\""},
-      {"\"string\" \"tex\"", "\"string\" \"tex\""},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(Rewritten(in, *tracker, changed, *options), out);
+// A string the reader does not read as one (in a comment) stays as it is,
+// and a quote in a comment starts no string: what follows is rewritten.
+TEST_F(StringRewrite, CommentsAreCopiedAsTheReaderSkipsThem) {
+  auto tracker = EmptyTracker("/scenes/shot.rib");
+  Package(*tracker, "/tex/wood.tx", "wood.tx");
+  ExpectRewrites(
+      {
+          {"# the 5\" monitor\n" + Set("map", "/tex/wood.tx"),
+           "# the 5\" monitor\n" + Set("map", "${VRXDIR}/wood.tx")},
+          {"\"handle|0\" # \"/tex/wood.tx\"\r\n\"/tex/wood.tx\"",
+           "\"handle|0\" # \"/tex/wood.tx\"\r\n\"${VRXDIR}/wood.tx\""},
+          {"## structure \"\n\"/tex/wood.tx\"", "## structure \"\n\"${VRXDIR}/wood.tx\""},
+      },
+      *tracker);
+}
+
+// Only the values the tracker reads as file names are taken in any spelling;
+// a handle or a node type that happens to spell a packaged file, relative to
+// the working directory, stays, so that connections between streams hold.
+TEST_F(StringRewrite, NamesThatAreNoFileValuesStay) {
+  auto tracker = EmptyTracker("/scenes/shot.rib");
+  Package(*tracker, ZpCurrentDirectory() + "/plastic.oso", "plastic.oso");
+  ExpectRewrites(
+      {
+          {"Create \"plastic\" \"shader\"\n", "Create \"plastic\" \"shader\"\n"},
+          {"Connect \"plastic\" \"out\" \"m\" \"in\"\n",
+           "Connect \"plastic\" \"out\" \"m\" \"in\"\n"},
+          {"SetAttribute \"plastic\" \"shaderfilename\" \"string\" 1 \"plastic\"\n",
+           "SetAttribute \"plastic\" \"shaderfilename\" \"string\" 1 \"${VRXDIR}/plastic\"\n"},
+          {"Evaluate \"type\" \"string\" 1 \"plastic\" \"filename\" \"string\" 1 [\"plastic\"]\n",
+           "Evaluate \"type\" \"string\" 1 \"plastic\" \"filename\" \"string\" 1 "
+           "[\"${VRXDIR}/plastic\"]\n"},
+          // Parameter names and type declarations are no values either.
+          {"SetAttributeAtTime \"h\" 0.5 \"plastic\" \"plastic\" 1 \"x\"\n",
+           "SetAttributeAtTime \"h\" 0.5 \"plastic\" \"plastic\" 1 \"x\"\n"},
+      },
+      *tracker);
+}
+
+// A stream placed in a folder of the package reaches the packaged files one
+// level up per folder.
+TEST_F(StringRewrite, StreamsInPackageFoldersClimbToTheirFiles) {
+  auto tracker = EmptyTracker("/scenes/shot.rib");
+  Package(*tracker, "/tex/wood.tx", "maps/wood.tx");
+  Record(changed_, "/renders/beauty.exr");
+  ExpectRewrites({{"\"/tex/wood.tx\" \"/renders/beauty.exr\"",
+                   "\"${VRXDIR}/../../maps/wood.tx\" \"beauty.exr\""}},
+                 *tracker, 2);
+  EXPECT_EQ(FolderDepth("seq/./deep//n.rib"), 2);
+  EXPECT_EQ(FolderDepth("n.rib"), 0);
+}
+
+// What a producer writes as its output image and a consumer reads as a
+// texture meet: both become the relative name, whether the image exists
+// yet or not.
+TEST_F(StringRewrite, ProducedTexturesAreWrittenAsTheProducerWritesThem) {
+  auto consumer = EmptyTracker("/scenes/comp.rib");
+  Record(consumer->textures, "/maps/occlusion.tif");
+  Package(*consumer, "/maps/occlusion.tif", "occlusion.tif");
+  Record(consumer->missingTextures, "/render/shadow.tif");
+  Record(changed_, "/render/shadow.tif");
+  Record(produced_, "occlusion.tif");
+  Record(produced_, "shadow.tif");
+  ExpectRewrites({{Set("a", "/maps/occlusion.tif") + Set("b", "/render/shadow.tif"),
+                   Set("a", "occlusion.tif") + Set("b", "shadow.tif")}},
+                 *consumer, 1);
+  // The producer: its output image is its relative name, also when another
+  // stream's texture gave that path a packaged name.
+  auto producer = EmptyTracker("/scenes/light.rib");
+  Record(producer->outputs, "/maps/occlusion.tif");
+  ExpectRewrites({{Set("imagefilename", "/maps/occlusion.tif"),
+                   Set("imagefilename", "occlusion.tif")}},
+                 *producer, 1);
+}
+
+// The stream read back through vornex may spell a file otherwise than the
+// tracker recorded it: a stream named "shot.rib" is read from ".".
+TEST_F(StringRewrite, BareStreamNamesFindTheirFilesInEverySpelling) {
+  auto tracker = EmptyTracker("shot.rib");
+  const std::string recorded = ZpCurrentDirectory() + "/./tex/a.tif";
+  Package(*tracker, recorded, "a.tif");
+  for (const std::string& spelling :
+       {std::string("${RIBDIR}/tex/a.tif"), ZpCurrentDirectory() + "/tex/a.tif", recorded,
+        std::string("tex/a.tif")})
+    EXPECT_EQ(Rewritten(Set("map", spelling), *tracker), Set("map", "${VRXDIR}/a.tif"))
+        << spelling;
+}
+
+// A UDIM name keeps its pattern, renamed with its set when a tile clashed.
+TEST_F(StringRewrite, UdimNamesKeepTheirPatternsInThePackage) {
+  auto tracker = EmptyTracker("/scenes/shot.rib");
+  for (const char* tile : {"/a/skin.1001.tif", "/a/skin.1002.tif", "/b/skin.1001.tif",
+                           "/b/skin.1003.tif"})
+    Record(tracker->textures, tile);
+  Record(tracker->udimPatterns, "/a/skin.UDIM.tif");
+  Record(tracker->udimPatterns, "/b/skin.UDIM.tif");
+  Resolve(*tracker, "/a/skin.UDIM.tif", "/a/skin.1002.tif");
+  Resolve(*tracker, "/b/skin.UDIM.tif", "/b/skin.1003.tif");
+  NamePackageContents({tracker.get()}, *options_);
+  ListChangedFiles(Texture, *tracker, false, changed_);
+  ExpectRewrites({{Set("a", "/a/skin.UDIM.tif") + Set("b", "/b/skin.UDIM.tif") +
+                       Set("b", "/b/./skin.UDIM.tif"),
+                   Set("a", "${VRXDIR}/../skin.UDIM.tif") + Set("b", "${VRXDIR}/../skin.UDIM_1.tif") +
+                       Set("b", "${VRXDIR}/../skin.UDIM_1.tif")}},
+                 *tracker, 1);
 }
 
 class StreamRewrite : public PackagedNamesTest {
@@ -119,7 +229,7 @@ class StreamRewrite : public PackagedNamesTest {
     extra.insert(extra.begin(), {"-package", package_});
     TestOptions options(extra);
     testing::internal::CaptureStderr();
-    RewriteStream(*tracker_, source.c_str(), *options);
+    RewriteStream(*tracker_, source.c_str(), *options, produced_);
     return testing::internal::GetCapturedStderr();
   }
 
@@ -127,6 +237,7 @@ class StreamRewrite : public PackagedNamesTest {
   ZpScopedEnv path_;
   std::string package_;
   std::unique_ptr<DependencyTracker> tracker_;
+  ZpHashTable produced_{32, 0.75f};
   const std::string stream_ = "SetAttribute \"h\" \"string map\" 1 \"/tex/wood.tx\"\n";
   const std::string rewritten_ = "SetAttribute \"h\" \"string map\" 1 \"${VRXDIR}/wood.tx\"\n";
 };
@@ -138,7 +249,7 @@ TEST_F(StreamRewrite, UnchangedStreamIsCopiedByteForByte) {
   std::string source = dir_.WriteFile("shot.rib", bytes);
   TestOptions options({"-verbose", "-package", package_});
   testing::internal::CaptureStdout();
-  RewriteStream(*tracker, source.c_str(), *options);
+  RewriteStream(*tracker, source.c_str(), *options, produced_);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n#Changing path or name for:\n\n");
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), bytes);
 }
@@ -159,6 +270,30 @@ TEST_F(StreamRewrite, WithoutVornexAPlainStreamIsRewrittenFromTheFileItself) {
                                  "' through vornex (vornex exit status 255): rewriting it as "
                                  "plain text\n\n");
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), "# comment\n" + rewritten_);
+}
+
+// The writing vornex of -binary is missing too: the stream is written as
+// the plain text the message announces.
+TEST_F(StreamRewrite, WithoutVornexABinaryPackageGetsThePlainTextItAnnounces) {
+  ZpScopedEnv path("PATH", PathWith({}).c_str());
+  std::string source = dir_.WriteFile("shot.rib", stream_);
+  EXPECT_EQ(Rewrite(source, {"-binary"}), "\n#Could not read '" + source +
+                                              "' through vornex (vornex exit status 255): "
+                                              "rewriting it as plain text\n\n");
+  EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), rewritten_);
+}
+
+// Only references to files the package holds change: with -textures it
+// holds no nested streams.
+TEST_F(StreamRewrite, KindsLeftOutOfThePackageKeepTheirReferences) {
+  Record(tracker_->streams, "/n/set.rib");
+  Resolve(*tracker_, "/n/set.rib", "/n/set.rib");
+  SetPackagedName("/n/set.rib", "set.rib");
+  const std::string nesting =
+      "Evaluate \"type\" \"string\" 1 \"vrxstream\" \"filename\" \"string\" 1 \"/n/set.rib\"\n";
+  std::string source = dir_.WriteFile("shot.rib", stream_ + nesting);
+  EXPECT_EQ(Rewrite(source, {"-textures"}), "");
+  EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), rewritten_ + nesting);
 }
 
 TEST_F(StreamRewrite, WithoutVornexACompressedStreamIsLeftOutNotWrittenEmpty) {
@@ -240,8 +375,11 @@ TEST_F(StreamRewrite, BinaryOutputGoesToExactlyTheNamedFile) {
 TEST_F(StreamRewrite, AnUnwritableDestinationIsReported) {
   std::string source = dir_.WriteFile("shot.rib", stream_);
   SetPackagedName(source, "no/such/dir/shot.rib");
-  EXPECT_EQ(Rewrite(source),
-            "#Cannot write or create file '" + package_ + "/no/such/dir/shot.rib'\n");
+  // Also with -binary, where the shell's redirection would fail first.
+  for (std::vector<std::string> extra : {std::vector<std::string>{},
+                                         std::vector<std::string>{"-binary"}})
+    EXPECT_EQ(Rewrite(source, extra),
+              "#Cannot write or create file '" + package_ + "/no/such/dir/shot.rib'\n");
 }
 
 }  // namespace

@@ -83,8 +83,12 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
 // Every tile that exists, in increasing order, so that the name maps to the
 // last one newly entered.
 void DependencyTracker::AddUdimTiles(std::string_view value, size_t marker, bool requireTiff) {
-  // Tried again with the TIFF test, the pattern would change nothing.
-  if (requireTiff && !udimPatternsTried.Insert(value)) return;
+  uint32_t length = static_cast<uint32_t>(value.size() + 1);  // the key's NUL
+  uint64_t unused = 0;
+  // Tried again with the TIFF test, a pattern tried before changes nothing.
+  bool tried = udimPatterns.Find(value.data(), length, &unused);
+  if (tried && requireTiff) return;
+  if (!tried && Records(value)) udimPatterns.Insert(value.data(), length, 0);
   std::string pattern(value);
   std::string tile = pattern;
   for (int n : existence.ExistingTiles(pattern, marker)) {

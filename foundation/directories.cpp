@@ -47,7 +47,4 @@ bool ZpWalkDirectory(const char* directory, ZpWalkCallback callback, void* user,
   return result;
 }
 
-bool ZpMakeDirectory(const char* path) {
-  if (mkdir(path, 0777) != 0) return false;
-  return chmod(path, 07777) == 0;
-}
+bool ZpMakeDirectory(const char* path) { return mkdir(path, 0777) == 0; }

@@ -18,6 +18,8 @@ bool ZpIsDirectory(const char* path);
 bool ZpWalkDirectory(const char* directory, ZpWalkCallback callback, void* user,
                      bool subdirectories);
 
-// Creates the last component of `path` with mode 07777, whatever the umask.
-// False when it exists already, cannot be made, or the mode cannot be set.
+// Creates the last component of `path` with mode 0777 filtered by the umask,
+// as any other program makes directories (never world-writable against the
+// user's wish, never set-id or sticky). False when it exists already or
+// cannot be made.
 bool ZpMakeDirectory(const char* path);

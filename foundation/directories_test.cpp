@@ -130,16 +130,21 @@ TEST(DirectoriesTest, WalkBuildsFullPathsBeyondPathMax) {
   }
 }
 
-TEST(DirectoriesTest, MakeDirectorySetsFullModeAndRefusesAnExistingPath) {
+TEST(DirectoriesTest, MakeDirectoryHonoursTheUmaskAndRefusesAnExistingPath) {
   ZpTestDir dir;
-  std::string path = dir / "made";
-  ASSERT_TRUE(ZpMakeDirectory(path.c_str()));
-  struct stat info;
-  ASSERT_EQ(stat(path.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISDIR(info.st_mode));
-  // The set-group-ID bit may be refused by the system; everything else is set.
-  EXPECT_EQ(info.st_mode & 05777, 05777u);
-  EXPECT_FALSE(ZpMakeDirectory(path.c_str()));
+  for (mode_t mask : {mode_t(022), mode_t(077), mode_t(0)}) {
+    std::string path = dir / ("made" + std::to_string(mask));
+    mode_t saved = umask(mask);
+    bool made = ZpMakeDirectory(path.c_str());
+    umask(saved);
+    ASSERT_TRUE(made);
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    // Never set-id or sticky, whatever the umask lets through.
+    EXPECT_EQ(info.st_mode & 07777, mode_t(0777 & ~mask)) << "umask " << mask;
+    EXPECT_FALSE(ZpMakeDirectory(path.c_str()));
+  }
   EXPECT_FALSE(ZpMakeDirectory((dir / "no/parent").c_str()));
 }
 

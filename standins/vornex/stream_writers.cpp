@@ -8,52 +8,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "rib_keywords.h"
 #include "rib_token.h"
-
-namespace {
-
-// Request keywords in code order from the first request code; "-" marks the
-// one code without a keyword.
-const char kKeywords[] =
-    "AreaLightSource Atmosphere Attribute AttributeBegin AttributeEnd Basis Bound Clipping "
-    "Color ColorSamples ConcatTransform Cone CoordinateSystem CropWindow Cylinder Declare "
-    "Deformation DepthOfField Detail DetailRange Disk Displacement Display ErrorHandler "
-    "Exposure Exterior Format FrameAspectRatio FrameBegin FrameEnd GeneralPolygon "
-    "GeometricApproximation Geometry Hider Hyperboloid Identity Illuminate Imager Interior "
-    "LightSource MakeBump MakeCubeFaceEnvironment MakeLatLongEnvironment MakeShadow "
-    "MakeTexture Matte MotionBegin MotionEnd NuPatch ObjectBegin ObjectEnd ObjectInstance "
-    "Opacity Option Orientation Paraboloid Patch PatchMesh Perspective PixelFilter "
-    "PixelSamples PixelVariance PointsGeneralPolygons PointsPolygons Polygon Projection "
-    "Quantize RelativeDetail ReverseOrientation Rotate Scale ScreenWindow "
-    "ShadingInterpolation ShadingRate Shutter Sides Skew SolidBegin SolidEnd Sphere Surface "
-    "TextureCoordinates Torus Transform TransformBegin TransformEnd Translate TrimCurve "
-    "WorldBegin WorldEnd CoordSysTransform ReadArchive SubdivisionMesh Curves Points version "
-    "Blobby Procedural ClippingPlane ArchiveBegin ArchiveEnd - IfBegin ElseIf Else IfEnd "
-    "ScopedCoordinateSystem ProcDynamicLoad ProcRunProgram NuCurves DisplayChannel Resource "
-    "ResourceBegin ResourceEnd MakeBrickMap HierarchicalSubdivisionMesh MultiplyShadingRate "
-    "Shader Camera EditBegin EditEnd EditWorldBegin EditWorldEnd Create Delete SetAttribute "
-    "SetAttributeAtTime DeleteAttribute Connect Disconnect Evaluate RenderControl";
-
-struct KeywordTable {
-  std::string words[RibToken::LastRequest - RibToken::FirstRequest + 1];
-  KeywordTable() {
-    const char* p = kKeywords;
-    for (std::string& word : words) {
-      const char* end = std::strchr(p, ' ');
-      word.assign(p, end ? end : p + std::strlen(p));
-      p = end ? end + 1 : p + std::strlen(p);
-    }
-  }
-};
-
-}  // namespace
-
-const char* RequestKeyword(int code) {
-  static const KeywordTable table;
-  if (!RibToken::IsRequest(code)) return nullptr;
-  const std::string& word = table.words[code - RibToken::FirstRequest];
-  return word == "-" ? nullptr : word.c_str();
-}
 
 ByteSink::ByteSink(bool gzip) {
   if (gzip) gz_ = gzdopen(dup(STDOUT_FILENO), "wb");
@@ -85,7 +41,7 @@ void AsciiWriter::Separate() {
 }
 
 void AsciiWriter::Request(int code) {
-  const char* keyword = RequestKeyword(code);
+  const char* keyword = RibRequestKeyword(code);
   if (!keyword) return;
   if (lineStarted_) sink_.Put('\n');
   sink_.Write(keyword, std::strlen(keyword));
@@ -139,7 +95,7 @@ void BinaryWriter::BigEndian(uint64_t value, int bytes) {
 }
 
 void BinaryWriter::Request(int code) {
-  const char* keyword = RequestKeyword(code);
+  const char* keyword = RibRequestKeyword(code);
   if (!keyword) return;
   unsigned char request = static_cast<unsigned char>(code - RibToken::FirstRequest);
   if (!defined_[request]) {

@@ -64,6 +64,3 @@ class BinaryWriter : public TokenWriter {
   ByteSink& sink_;
   bool defined_[256] = {};
 };
-
-// The keyword of a request code; null for a code without one.
-const char* RequestKeyword(int code);

@@ -77,7 +77,8 @@ PROCEDURAL = b"\x7fELF not really a library"
 class Case:
     def __init__(self, name, files=None, args=(), stdin=b"", env=None, stdout="", stderr="",
                  status=0, interact=None, check=None, stdout_to=None, program=None,
-                 start_as=None, memory_mb=None, limits=None, runs=1, plain_build_only=False):
+                 start_as=None, memory_mb=None, limits=None, runs=1, plain_build_only=False,
+                 preexec=None, cwd=""):
         self.name = name
         self.files = files or {}
         self.args = list(args)
@@ -107,6 +108,11 @@ class Case:
         # Skipped for a sanitized binary: when memory runs out in operator
         # new, the sanitizer ends the run with its own report.
         self.plain_build_only = plain_build_only
+        # preexec(): run in the child before the binary starts (a signal
+        # disposition or a umask that the program inherits).
+        self.preexec = preexec
+        # The folder below the case's directory that the binary runs in.
+        self.cwd = cwd
 
 
 def substitute(value, tmp):
@@ -242,9 +248,9 @@ def run_once(case, binary, tmp, args):
     env.update({k: substitute(v, tmp) for k, v in case.env.items()})
     setup = child_setup(case, binary, env)
     sink = open(case.stdout_to, "wb") if case.stdout_to else subprocess.PIPE
-    process = subprocess.Popen(args, cwd=tmp, env=env, stdin=subprocess.PIPE,
-                               stdout=sink, stderr=subprocess.PIPE,
-                               preexec_fn=setup)
+    process = subprocess.Popen(args, cwd=os.path.join(tmp, case.cwd), env=env,
+                               stdin=subprocess.PIPE, stdout=sink, stderr=subprocess.PIPE,
+                               preexec_fn=lambda: (setup(), case.preexec and case.preexec()))
     if case.stdout_to:
         sink.close()
     try:

@@ -9,6 +9,7 @@ import ctypes
 import gzip
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -120,7 +121,7 @@ SHOT_FILES = {
     "src/procs/fur.so": PROCEDURAL,
 }
 # Where each found dependency lands in the package; None: rendered by another
-# stream of the package, so not copied.
+# stream of the package, so not copied, and read where that stream writes it.
 PACKAGED = {
     "{T}/src/shaders/plastic.oso": "plastic.oso",
     "{T}/src/a/wood.tif": "wood.tif",
@@ -133,6 +134,7 @@ PACKAGED = {
     "{T}/src/nested/part.rib": "part.rib",
     "{T}/src/procs/fur.so": "fur.so",
     "{T}/src/maps/occlusion.tif": None,
+    "{T}/src/render/shadow.tif": None,
 }
 SHOT_UNRESOLVED = "".join("\n#Unresolved resource: '%s' \n\n" % p for p in [
     "{T}/src/shaders/gone.oso", "{T}/src/tex/lost.png", "{T}/src/absent.rib",
@@ -165,11 +167,14 @@ def round_trip(streams, binary=False):
             for kind, path in originals[stream]:
                 if kind == "o":
                     continue
-                if kind == "!":
+                key = path.replace(tmp, "{T}")
+                if kind == "!" and key not in PACKAGED:
                     expected.add((kind, path))
                     continue
-                name = PACKAGED[path.replace(tmp, "{T}")]
-                expected.add(("!", package + "/" + os.path.basename(path)) if name is None
+                name = PACKAGED[key]
+                # A rendered image is read where its producer writes it: by
+                # its relative name, in the working directory of the render.
+                expected.add(("!", tmp + "/" + os.path.basename(path)) if name is None
                              else (kind, package + "/" + name))
             found = {pair for pair in listing(tmp, packaged_stream) if pair[0] != "o"}
             if found != expected:
@@ -397,6 +402,154 @@ CASES += [
          files=order_files(("A", ["b"], ["a"]), ("B", ["a"], ["b"])),
          args=["-order", "A.rib", "B.rib"],
          stdout="B.rib\nA.rib\n"),
+]
+
+# A shot read from its own folder, named bare: the reader's stream folder is
+# ".", and its "${RIBDIR}" and relative references still reach the package.
+BARE_FILES = {
+    "shot/shot.rib": "# the 5\" monitor, \"quoted\"\n"
+    + texture("${RIBDIR}/tex/a.tif") + texture("tex/b.tif")
+    + evaluate("vrxstream", "${RIBDIR}/set.rib") + output("${RIBDIR}/render/out.exr")
+    + 'Create "tex/a.tif" "mesh"\n',
+    "shot/set.rib": Gzip(texture("${RIBDIR}/tex/a.tif") + shader("sh/plastic")),
+    "shot/tex/a.tif": TIFF_LE + b"a",
+    "shot/tex/b.tif": TIFF_LE + b"b",
+    "shot/sh/plastic.oso": SHADER,
+}
+BARE_PACKAGE = {  # as vornex writes streams back: comments are not kept
+    "shot/pkg/shot.rib": texture("${VRXDIR}/a.tif") + texture("${VRXDIR}/b.tif")
+    + evaluate("vrxstream", "${VRXDIR}/set.rib") + output("out.exr")
+    + 'Create "tex/a.tif" "mesh"\n',
+    "shot/pkg/set.rib": texture("${VRXDIR}/a.tif") + shader("${VRXDIR}/plastic"),
+}
+
+
+CASES += [
+    Case("package_bare_stream_names", files=BARE_FILES, env=with_standins(), cwd="shot",
+         args=["-package", "pkg", "shot.rib"], check=files_are(BARE_PACKAGE)),
+]
+
+
+# Streams below a root keep their folders in the package and reach the
+# packaged files from there; the folders exist beforehand.
+ROOTED = {
+    "src/shot.rib": evaluate("vrxstream", "{T}/src/seq/deep/n.rib"),
+    "src/seq/deep/n.rib": texture("${RIBDIR}/../../tex/a.tif") + texture("{T}/src/tex/b.tif"),
+    "src/tex/a.tif": TIFF_LE + b"a",
+    "src/tex/b.tif": TIFF_LE + b"b",
+    "pkg/seq/deep": Directory(), "pkg/tex": Directory(),
+}
+CASES += [
+    Case("package_streams_in_package_folders", files=ROOTED, env=with_standins(),
+         args=["-r", "{T}/src", "-package", "pkg", "{T}/src/shot.rib"],
+         check=files_are({
+             "pkg/shot.rib": evaluate("vrxstream", "${VRXDIR}/seq/deep/n.rib"),
+             "pkg/seq/deep/n.rib": texture("${VRXDIR}/../../tex/a.tif")
+             + texture("${VRXDIR}/../../tex/b.tif"),
+             "pkg/tex/a.tif": TIFF_LE + b"a",
+         })),
+]
+
+
+# Started with SIGCHLD ignored, as some job runners leave it: every child is
+# still waited for, so gzip streams are rewritten, -binary output is kept
+# and textures are shrunk.
+def sigchld_ignored():
+    signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+
+
+def children_were_waited_for(tmp):
+    failures = []
+    if read(tmp, "pkg/shot.rib")[:2] != b"\x1f\x8b":
+        failures.append("the -binary output was not kept")
+    if not os.path.exists(os.path.join(tmp, "pkg/part.rib")):
+        failures.append("the gzip nested stream was left out")
+    if tiff_width(os.path.join(tmp, "pkg/plain.tif")) != 4:
+        failures.append("the texture was not shrunk")
+    return failures
+
+
+CASES += [
+    Case("package_with_sigchld_ignored",
+         files={"src/shot.rib": texture("{T}/src/plain.tif")
+                + evaluate("vrxstream", "{T}/src/part.rib"),
+                "src/part.rib": Gzip(texture("{T}/src/plain.tif")), "src/plain.tif": PLAIN_TIFF},
+         env=with_standins(), preexec=sigchld_ignored,
+         args=["-binary", "-scale", "0.5", "-package", "pkg", "{T}/src/shot.rib"],
+         check=children_were_waited_for),
+]
+
+
+# The package directory is made as the user's umask says: never world-
+# writable against it, never set-id or sticky.
+def umask_022():
+    os.umask(0o022)
+
+
+def package_mode_is(mode):
+    def check(tmp):
+        got = os.stat(os.path.join(tmp, "pkg")).st_mode & 0o7777
+        return [] if got == mode else ["pkg has mode %o, expected %o" % (got, mode)]
+    return check
+
+
+CASES += [
+    Case("package_directory_honours_the_umask", files={"shot.rib": texture("{T}/a.tif"),
+                                                      "a.tif": TIFF_LE},
+         env=with_standins(), preexec=umask_022, args=["-package", "pkg", "shot.rib"],
+         check=package_mode_is(0o755)),
+]
+
+
+# The repository's example shot, packaged from its own folder as the README
+# shows, moved, and listed from inside the package: everything it needs is
+# found there; only what the shot itself misses stays missing.
+EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples", "shot")
+
+
+def example_files():
+    files = {}
+    for folder, _, names in os.walk(EXAMPLE):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as f:
+                files[os.path.join("shot", os.path.relpath(path, EXAMPLE))] = f.read()
+    return files
+
+
+EXAMPLE_IN_PACKAGE = {
+    "shot.rib": {"s plastic.oso", "s wood_grain.oso", "t chair.tif", "t floor.tif",
+                 "t wall.1001.tif", "t wall.1002.tif", "t wood.tif", "t wood_1.tif",
+                 "o room.exr", "a props.rib.gz", "a set.rib", "p scatter.lua",
+                 "! {T}/shot/props/varnish.oso", "! {T}/shot/textures/wall_bump.tif"},
+    "lights.rib": {"s arealight.oso", "t floor.tif", "o key_shadow.exr"},
+}
+
+
+def example_lists_complete_after_moving(tmp):
+    moved = os.path.join(tmp, "moved")
+    os.makedirs(moved)
+    shutil.move(os.path.join(tmp, "pkg"), moved)
+    package = os.path.join(moved, "pkg")
+    failures = []
+    for stream, expected in EXAMPLE_IN_PACKAGE.items():
+        got = set()
+        for kind, path in listing(package, stream):
+            path = os.path.normpath(path)
+            got.add("%s %s" % (kind, os.path.relpath(path, package) if kind != "!" else path))
+        want = {line.replace("{T}", tmp) for line in expected}
+        if got != want:
+            failures.append("%s in the moved package:\n  missing %s\n  unexpected %s" % (
+                stream, sorted(want - got), sorted(got - want)))
+    return failures
+
+
+CASES += [
+    Case("package_example_shot_lists_complete_after_moving", files=example_files(),
+         env=with_standins(), cwd="shot", args=["-package", "{T}/pkg", "shot.rib", "lights.rib"],
+         stderr="".join("\n#Unresolved resource: '{T}/shot/./%s' \n\n" % p
+                        for p in ["props/varnish.oso", "textures/wall_bump.tif"]),
+         check=example_lists_complete_after_moving),
 ]
 
 if __name__ == "__main__":
