@@ -9,7 +9,6 @@
 namespace {
 
 constexpr uint32_t kFirstSlots = 32;
-constexpr size_t kFirstBlock = 4096;
 constexpr size_t kLargestBlock = size_t{8} << 20;
 // Runs this small are sorted by comparing whole paths; runs still tied this
 // deep likewise, so the recursion stays shallow whatever the paths.
@@ -40,6 +39,9 @@ DependencySet::~DependencySet() { Clear(); }
 void DependencySet::Clear() {
   for (const TextBlock& block : blocks_) ZpFreeLarge(block.data);
   blocks_.clear();
+  ZpFreeLarge(spare_.data);
+  spare_ = TextBlock{};
+  nextBlockSize_ = kFirstBlock;
   ZpFreeLarge(slots_);
   slots_ = nullptr;
   mask_ = 0;
@@ -71,30 +73,36 @@ bool DependencySet::Contains(std::string_view path) {
 bool DependencySet::InSortedOrder(std::string_view path) const {
   const SortedEntry* entries = reinterpret_cast<const SortedEntry*>(slots_);
   const SortedEntry* end = entries + count_;
-  const SortedEntry* at = std::lower_bound(
-      entries, end, path, [](const SortedEntry& e, std::string_view p) { return Text(e.text) < p; });
+  auto before = [](const SortedEntry& e, std::string_view p) { return Text(e.text) < p; };
+  const SortedEntry* at = std::lower_bound(entries, end, path, before);
   return at != end && Text(at->text) == path;
 }
 
-bool DependencySet::Insert(std::string_view path, uint32_t hash) {
+DependencySet::Slot* DependencySet::SlotFor(std::string_view path, uint32_t hash) {
   if (walking_) std::abort();  // the walk would go on over a table
   if (sorted_) Place();
   // At most three slots in four are used, so every probe ends.
   if (!slots_ || (count_ + 1) * uint64_t{4} > (uint64_t{mask_} + 1) * 3) Grow();
-  Slot* slot = Find(path, hash);
-  if (slot->text) return false;
+  return Find(path, hash);
+}
+
+void DependencySet::Fill(Slot* slot, std::string_view path, uint32_t hash) {
   *slot = Slot{hash, static_cast<uint32_t>(path.size()), Store(path)};
   ++count_;
-  return true;
 }
 
 // Each path as its length, its bytes and a NUL, one after the other.
 const char* DependencySet::Store(std::string_view path) {
   size_t need = sizeof(uint32_t) + path.size() + 1;
   if (blocks_.empty() || blocks_.back().size - blocks_.back().used < need) {
-    size_t size = blocks_.empty() ? kFirstBlock : std::min(2 * blocks_.back().size, kLargestBlock);
-    size = std::max(size, need);
-    blocks_.push_back(TextBlock{static_cast<char*>(ZpAllocateLarge(size, false)), 0, size});
+    if (spare_.data && spare_.size >= need) {
+      blocks_.push_back(spare_);
+      spare_ = TextBlock{};
+    } else {
+      size_t size = std::max(nextBlockSize_, need);
+      blocks_.push_back(TextBlock{static_cast<char*>(ZpAllocateLarge(size, false)), 0, size});
+      nextBlockSize_ = std::min(2 * nextBlockSize_, kLargestBlock);
+    }
   }
   TextBlock& block = blocks_.back();
   char* entry = block.data + block.used;
@@ -104,6 +112,17 @@ const char* DependencySet::Store(std::string_view path) {
   entry[sizeof length + path.size()] = '\0';
   block.used += need;
   return entry + sizeof length;
+}
+
+// A table that growth replaced takes texts next: its pages are already in
+// memory, where a new block would have to be mapped and cleared.
+void DependencySet::KeepForTexts(void* table, size_t size) {
+  if (spare_.data && spare_.size >= size) {
+    ZpFreeLarge(table);
+    return;
+  }
+  ZpFreeLarge(spare_.data);
+  spare_ = TextBlock{static_cast<char*>(table), 0, size};
 }
 
 // The stored hashes place every path again; the texts stay where they are.
@@ -119,7 +138,7 @@ void DependencySet::Grow() {
     while (slots_[j].text) j = (j + 1) & mask_;
     slots_[j] = old[i];
   }
-  ZpFreeLarge(old);
+  if (old) KeepForTexts(old, size_t{oldSlots} * sizeof(Slot));
 }
 
 // From sorted order back to the table: every path is hashed again.
@@ -148,7 +167,9 @@ void DependencySet::SortRun(SortedEntry* begin, SortedEntry* end, size_t offset)
 // Entries whose paths agree on their first `offset` bytes (an ended path
 // reading as zeros).
 void DependencySet::SortTied(SortedEntry* begin, SortedEntry* end, size_t offset) {
-  auto byPath = [](const SortedEntry& a, const SortedEntry& b) { return Text(a.text) < Text(b.text); };
+  auto byPath = [](const SortedEntry& a, const SortedEntry& b) {
+    return Text(a.text) < Text(b.text);
+  };
   if (end - begin <= kSmallRun || offset >= kMaxWordOffset) {
     std::sort(begin, end, byPath);
     return;

@@ -27,7 +27,18 @@ class DependencySet {
   // Adds a copy of path unless it is present; true when it was added.
   bool Insert(std::string_view path) { return Insert(path, Hash(path)); }
   // The same for a caller that holds Hash(path).
-  bool Insert(std::string_view path, uint32_t hash);
+  bool Insert(std::string_view path, uint32_t hash) {
+    return InsertIf(path, hash, [](std::string_view) { return true; });
+  }
+  // Adds path when it is absent and admit(path) holds; admit is asked only
+  // then. True when it was added.
+  template <typename Admit>
+  bool InsertIf(std::string_view path, uint32_t hash, Admit admit) {
+    Slot* slot = SlotFor(path, hash);
+    if (slot->text || !admit(path)) return false;
+    Fill(slot, path, hash);
+    return true;
+  }
   bool Contains(std::string_view path);
   // Asks for the slot of a hash ahead of an insertion.
   void Prefetch(uint32_t hash) const {
@@ -81,9 +92,9 @@ class DependencySet {
     const char* text;
   };
   struct TextBlock {
-    char* data;
-    size_t used;
-    size_t size;
+    char* data = nullptr;
+    size_t used = 0;
+    size_t size = 0;
   };
 
   static uint32_t StoredLength(const char* entry) {
@@ -99,6 +110,9 @@ class DependencySet {
 
   // The slot that holds path, or the empty slot where it would go.
   Slot* Find(std::string_view path, uint32_t hash) const;
+  // The same, with the table ready for one more path.
+  Slot* SlotFor(std::string_view path, uint32_t hash);
+  void Fill(Slot* slot, std::string_view path, uint32_t hash);
   void Grow();
   void Place();  // back from sorted order to the table
   bool InSortedOrder(std::string_view path) const;
@@ -106,6 +120,7 @@ class DependencySet {
   static void SortRun(SortedEntry* begin, SortedEntry* end, size_t offset);
   static void SortTied(SortedEntry* begin, SortedEntry* end, size_t offset);
   const char* Store(std::string_view path);
+  void KeepForTexts(void* table, size_t size);
 
   Slot* slots_ = nullptr;
   uint32_t mask_ = 0;  // slots - 1, once there are slots
@@ -113,4 +128,7 @@ class DependencySet {
   bool sorted_ = false;
   int walking_ = 0;  // sorted walks under way: the order must stay
   std::vector<TextBlock> blocks_;
+  TextBlock spare_;  // memory for the next block of texts
+  static constexpr size_t kFirstBlock = 4096;
+  size_t nextBlockSize_ = kFirstBlock;
 };

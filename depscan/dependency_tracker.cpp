@@ -19,6 +19,11 @@ bool scanMessagePrinted = false;
 
 constexpr int kFatal = 3;
 
+// Two scans of the bytes: find_first_of would look each byte up in turn.
+bool HasLineBreak(std::string_view name) {
+  return std::memchr(name.data(), '\n', name.size()) || std::memchr(name.data(), '\r', name.size());
+}
+
 }  // namespace
 
 void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
@@ -108,7 +113,7 @@ std::string DependencyTracker::ResolvedShaderPath(const std::string& text) const
 }
 
 bool DependencyTracker::Records(std::string_view name) {
-  if (name.find_first_of("\n\r") == std::string_view::npos) return true;
+  if (!HasLineBreak(name)) return true;
   if (!lineBreakReported) {
     lineBreakReported = true;
     fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n",
@@ -118,7 +123,14 @@ bool DependencyTracker::Records(std::string_view name) {
 }
 
 void DependencyTracker::Enter(DependencySet& table, std::string_view key) {
-  if (!key.empty() && Records(key)) table.Insert(key);
+  EnterHashed(table, key, DependencySet::Hash(key));
+}
+
+// A name already entered has been let through before: only a new one is
+// looked at.
+void DependencyTracker::EnterHashed(DependencySet& table, std::string_view key, uint32_t hash) {
+  if (key.empty()) return;
+  table.InsertIf(key, hash, [this](std::string_view name) { return Records(name); });
 }
 
 void DependencyTracker::SetResolvedName(std::string_view key, const std::string& path) {

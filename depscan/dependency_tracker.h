@@ -70,8 +70,9 @@ class DependencyTracker {
   void ParseParameterList(bool evaluateMode);
   void HandleParameter(const std::string& parameterName);
   std::string ExpandedTokenText();
-  // The same without a copy: the token's own text when it expands to itself,
-  // else the interned expansion. Valid until the next token is read.
+  // The same without a copy, valid until the next token is read or the next
+  // call: the token's own text when it expands to itself, else its
+  // expansion.
   std::string_view ExpandedTokenView();
   uint32_t NextToken();
   uint32_t PeekToken();
@@ -131,6 +132,7 @@ class DependencyTracker {
   // Never an empty key, and never a name that would break its listing line
   // (see Records).
   void Enter(DependencySet& table, std::string_view key);
+  void EnterHashed(DependencySet& table, std::string_view key, uint32_t hash);
   void AddUdimTiles(std::string_view value, size_t marker, bool requireTiff);
   void SetResolvedName(std::string_view key, const std::string& path);
   // False for a name holding a line feed or a carriage return: printed, it
@@ -144,6 +146,9 @@ class DependencyTracker {
   void RecordFoundStream(const std::string& path);
   void ScanNestedSource(RibSource* source, const std::string& path);
 
+  // Where the current value's expansion is written when the path variables
+  // need not keep it.
+  std::string expansion;
   // The Evaluate file name and type of the parameter list being read.
   bool evaluateMode = false;
   std::string evaluateFileName;

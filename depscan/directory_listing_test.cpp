@@ -26,10 +26,10 @@ TEST(DirectoryListing, AnswersForTheNamesItHoldsAndLeavesLinksToTheSystem) {
     const char* name;
     Answer answer;
   } cases[] = {
-      {"wood.tif", Answer::kPresent}, {"sub", Answer::kPresent},   {"pipe", Answer::kPresent},
-      {"Wood.tif", Answer::kMissing}, {"wood.ti", Answer::kMissing}, {"wood.tiff", Answer::kMissing},
-      {"link", Answer::kAsk},         {"dangling", Answer::kAsk},  {"", Answer::kAsk},
-      {".", Answer::kAsk},            {"..", Answer::kAsk},
+      {"wood.tif", Answer::kPresent},  {"sub", Answer::kPresent},     {"pipe", Answer::kPresent},
+      {"Wood.tif", Answer::kMissing},  {"wood.ti", Answer::kMissing}, {"link", Answer::kAsk},
+      {"wood.tiff", Answer::kMissing}, {"dangling", Answer::kAsk},    {"", Answer::kAsk},
+      {".", Answer::kAsk},             {"..", Answer::kAsk},
   };
   for (const Case& c : cases) EXPECT_EQ(listing.Find(c.name), c.answer) << c.name;
   EXPECT_EQ(listing.Find(std::string_view("wood.tif\0x", 10)), Answer::kAsk);

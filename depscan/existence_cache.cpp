@@ -36,6 +36,8 @@ void ExistenceCache::Forget() {
   directories.Clear(false);
   records.clear();
   lastMissing.clear();
+  lastDirectory = nullptr;
+  lastDirectoryText.clear();
   listedNames = 0;
 }
 
@@ -52,14 +54,19 @@ ExistenceCache::State ExistenceCache::AccessState(const char* path) {
 }
 
 bool ExistenceCache::Locate(const char* path, size_t length, Place* place) {
-  // The system reads the path up to its first NUL.
-  if (length > kMaxLearntLength || std::memchr(path, '\0', length)) return false;
+  if (length > kMaxLearntLength) return false;
   const char* slash = static_cast<const char*>(memrchr(path, '/', length));
   if (slash == path) return false;  // the root itself is never recorded
   size_t parent = slash ? static_cast<size_t>(slash - path) : 0;
   *place = Place{parent, slash ? parent + 1 : 0, kUnknown, nullptr};
   if (slash && BelowLastMissing(path, parent)) {
     place->state = kMissing;
+    return true;
+  }
+  if (lastDirectory && lastDirectoryText.size() == parent &&
+      memcmp(path, lastDirectoryText.data(), parent) == 0) {
+    place->directory = lastDirectory;
+    place->state = lastDirectory->state;
     return true;
   }
   place->directory = Recorded(path, parent);
@@ -71,6 +78,10 @@ bool ExistenceCache::Locate(const char* path, size_t length, Place* place) {
     place->state = state;
   } else {
     place->state = place->directory->state;
+  }
+  if (place->directory) {
+    lastDirectory = place->directory;
+    lastDirectoryText.assign(path, parent);
   }
   return place->state != kUnknown;
 }

@@ -27,7 +27,8 @@ class ExistenceCache {
   ExistenceCache(const ExistenceCache&) = delete;
   ExistenceCache& operator=(const ExistenceCache&) = delete;
 
-  // ZpFileExists(path). path[length] must be the terminating NUL.
+  // ZpFileExists(path). path[length] must be the terminating NUL, the first
+  // NUL of the path.
   bool Exists(const char* path, size_t length);
   bool Exists(const std::string& path) { return Exists(path.c_str(), path.size()); }
 
@@ -74,6 +75,9 @@ class ExistenceCache {
   // The missing directory that answered last: paths come in clusters, and
   // a prefix comparison is cheaper than hashing.
   std::string lastMissing;
+  // Likewise the directory of the last path that was answered.
+  Directory* lastDirectory = nullptr;
+  std::string lastDirectoryText;
   // Names held by all listings, kept within a bound.
   size_t listedNames = 0;
 };

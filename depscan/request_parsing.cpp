@@ -134,14 +134,14 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
 std::string DependencyTracker::ExpandedTokenText() { return std::string(ExpandedTokenView()); }
 
 // Every value is classified each time it comes: the tables are sets, and the
-// tracker's memory of the disk makes a repeated value cheap. A text that
-// expands to itself (absolute, without "$") is taken as it stands, so the
-// path variables keep only the texts that expansion changes, not a copy of
-// every distinct value of the stream. The text ends at its first NUL, as
-// it does for the path variables.
+// tracker's memory of the disk makes a repeated value cheap. A text without
+// "$" is expanded on the spot (absolute as it stands, else against the
+// working directory), so that the path variables keep only the texts that
+// variables expand, not a copy of every distinct value of the stream. The
+// text ends at its first NUL, as it does for the path variables.
 std::string_view DependencyTracker::ExpandedTokenView() {
   const char* path = StringTokenText(*currentScanner).c_str();
-  if (ZpPathVariables::ExpandsToItself(path)) return path;
+  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) return plain;
   pathVariables.ResolveInPlace(&path);
   return path;
 }

@@ -77,7 +77,7 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
     AddUdimTiles(value, marker, requireTiff);
     return;  // a UDIM pattern is never reported missing
   }
-  if (missable && Records(value)) missingTextures.Insert(value, hash);
+  if (missable) EnterHashed(missingTextures, value, hash);
 }
 
 // Every tile that exists, in increasing order, so that the name maps to the

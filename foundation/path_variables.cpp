@@ -202,6 +202,13 @@ bool ZpPathVariables::ExpandsToItself(const char* path) {
   return !std::strchr(path, '$') && IsAbsolute(path);
 }
 
+const char* ZpPathVariables::ExpandWithoutVariables(const char* path, std::string* scratch) const {
+  if (std::strchr(path, '$')) return nullptr;
+  if (IsAbsolute(path)) return path;
+  scratch->assign(currentDirectory).append(1, '/').append(path);
+  return scratch->c_str();
+}
+
 void ZpPathVariables::ResolveInPlace(const char** path) {
   if (!path || !*path) return;
   // An absolute text without "$" expands to itself whatever the environment

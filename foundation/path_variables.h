@@ -61,6 +61,13 @@ class ZpPathVariables {
   // environment holds: an absolute path without "$".
   static bool ExpandsToItself(const char* path);
 
+  // What ResolveInPlace gives for a text without "$", made without the
+  // caches or the pool: the text itself when it is absolute, else the
+  // working directory, "/" and the text, written into *scratch. Null for a
+  // text with "$". For callers that need the result only until their next
+  // call, so that the object keeps no copy of every text they pass.
+  const char* ExpandWithoutVariables(const char* path, std::string* scratch) const;
+
   // An absolute path as "${NAME}" of the path variable with the longest
   // matching directory plus the rest (interned); otherwise the argument.
   const char* Contract(const char* path);

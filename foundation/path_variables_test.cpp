@@ -303,6 +303,21 @@ TEST_F(PathVariablesTest, ResolveInPlaceExpandsWithoutLookingAtTheDisk) {
   EXPECT_EQ(none, nullptr);
 }
 
+TEST_F(PathVariablesTest, ExpansionWithoutVariablesGivesWhatResolveInPlaceGives) {
+  std::string scratch;
+  for (const char* text : {"rel/x", "", "/abs/x", "D:\\x", "\\\\server\\x", "\\a", "ab:c"}) {
+    const char* resolved = text;
+    vars_->ResolveInPlace(&resolved);
+    const char* plain = vars_->ExpandWithoutVariables(text, &scratch);
+    ASSERT_NE(plain, nullptr) << text;
+    EXPECT_STREQ(plain, resolved) << text;
+    // An absolute text is its own expansion, not a copy.
+    EXPECT_EQ(plain == text, ZpPathVariables::ExpandsToItself(text)) << text;
+  }
+  EXPECT_EQ(vars_->ExpandWithoutVariables("${ZP_TEST_A}/x", &scratch), nullptr);
+  EXPECT_EQ(vars_->ExpandWithoutVariables("/a/$HOME", &scratch), nullptr);
+}
+
 TEST(PathVariablesContractTest, RewritesTheLongestMatchingDirectory) {
   ZpScopedEnv z("VRX_PATH_Z", "/opt/z");
   ZpScopedEnv lib("VRX_PATH_ZLIB", "/opt/z/lib/");
