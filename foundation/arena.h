@@ -3,7 +3,7 @@
 // huge pages, where a table the size of a listing spends its time on TLB
 // misses.
 //
-// Out of memory: as ZpCheckedMalloc, one line on stderr and an abort.
+// Out of memory: as ZpCheckedMalloc (checked_alloc.h), which these fall back on.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "arena.h"
 #include "checked_alloc.h"
 #include "string_hash.h"
 
@@ -46,31 +47,25 @@ ZpStringSet::ZpStringSet(uint32_t prefix)
       retiredInline() {}
 
 ZpStringSet::~ZpStringSet() {
-  for (uint32_t i = 0; i < retiredCount; ++i) std::free(retired[i]);
+  for (uint32_t i = 0; i < retiredCount; ++i) ZpFreeLarge(retired[i]);
   if (retired != retiredInline) std::free(retired);
-  // Every entry is in the current table: growth copies all of them.
-  Table* current = table.load();
-  // The entries lie at random addresses: asking for one a few slots ahead
-  // overlaps the cache misses of the frees.
-  const uint32_t ahead = 16;
-  Slot* slots = current->Slots();
-  for (uint32_t i = 0; i < current->SlotCount(); ++i) {
-    if (i + ahead < current->SlotCount()) __builtin_prefetch(slots[i + ahead].entry);
-    std::free(slots[i].entry);
-  }
-  std::free(current);
+  // The entries go with the arena, all at once.
+  ZpFreeLarge(table.load());
 }
 
 ZpStringSet::Table* ZpStringSet::NewTable(uint32_t slots) {
-  void* block = ZpCheckedCalloc(1, sizeof(Table) + size_t{slots} * sizeof(Slot));
+  void* block = ZpAllocateLarge(sizeof(Table) + size_t{slots} * sizeof(Slot), true);
   Table* t = static_cast<Table*>(block);
   t->mask = slots - 1;
   return t;
 }
 
-unsigned char* ZpStringSet::NewEntry(const void* key, uint32_t length) const {
+// Entries never move or go before the set does, so they are cut from one
+// arena instead of being allocated one by one.
+unsigned char* ZpStringSet::NewEntry(const void* key, uint32_t length) {
+  ZpMutexLock lock(mutex);
   size_t size = sizeof(uint32_t) + size_t{prefixSize} + length;
-  unsigned char* entry = static_cast<unsigned char*>(ZpCheckedMalloc(size));
+  unsigned char* entry = static_cast<unsigned char*>(entries.Allocate(size, alignof(uint32_t)));
   std::memcpy(entry, &length, sizeof length);
   std::memset(entry + sizeof(uint32_t), 0, prefixSize);
   if (length != 0) std::memcpy(entry + sizeof(uint32_t) + prefixSize, key, length);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "arena.h"
 #include "mutex.h"
 
 // Open-addressing set of byte-string keys. Each entry carries `prefixSize`
@@ -58,8 +59,11 @@ class ZpStringSet {
   unsigned char* ProbeTable(Table* t, const void* key, uint32_t length, uint32_t hash,
                             uint32_t* slot) const;
 
+  // A zero-filled table; large ones are asked for huge pages. Released with
+  // ZpFreeLarge.
   static Table* NewTable(uint32_t slots);
-  unsigned char* NewEntry(const void* key, uint32_t length) const;
+  // Takes the mutex itself (it is recursive).
+  unsigned char* NewEntry(const void* key, uint32_t length);
 
   // Doubles the table; the caller holds the mutex.
   void Grow();
@@ -77,6 +81,8 @@ class ZpStringSet {
   uint32_t retiredCount;
   uint32_t retiredRoom;
   ZpMutex mutex;
+  // Where the entries are cut from; used under the mutex.
+  ZpArena entries;
 
  private:
   void Retire(Table* old);
