@@ -75,7 +75,7 @@ void Measure(const std::string& root, int count) {
   printf("%7d requests, %6.1f MB: scanner %8.0f requests/s (%6.1f MB/s), "
          "tracker %8.0f requests/s, %.2f us/request; found %u, missing %u\n",
          count, megabytes, count / scanSeconds, megabytes / scanSeconds, count / trackSeconds,
-         trackSeconds * 1e6 / count, tracker.textures.count, tracker.missingTextures.count);
+         trackSeconds * 1e6 / count, tracker.textures.Size(), tracker.missingTextures.Size());
 }
 
 }  // namespace

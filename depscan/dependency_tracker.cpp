@@ -31,15 +31,6 @@ void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
 DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
                                      uint32_t kindMask)
     : name(streamName),
-      textures(kTableBuckets, kTableLoadFactor),
-      outputs(kTableBuckets, kTableLoadFactor),
-      streams(kTableBuckets, kTableLoadFactor),
-      shaders(kTableBuckets, kTableLoadFactor),
-      procedurals(kTableBuckets, kTableLoadFactor),
-      missingTextures(kTableBuckets, kTableLoadFactor),
-      missingStreams(kTableBuckets, kTableLoadFactor),
-      missingShaders(kTableBuckets, kTableLoadFactor),
-      missingProcedurals(kTableBuckets, kTableLoadFactor),
       resolvedNames(kTableBuckets, kTableLoadFactor),
       packagePathValues(kTableBuckets, kTableLoadFactor),
       listCursor(0),
@@ -68,12 +59,13 @@ void DependencyTracker::Scan() {
   currentScanner = nullptr;
   pendingToken = 0;
   // Only the scan classifies values; the listing needs the room.
-  classifiedOtherwise.clear();
+  existence.Forget();
+  nonTiffFiles.Clear();
 }
 
 const char* DependencyTracker::Name() const { return name.c_str(); }
 
-ZpHashTable* DependencyTracker::KindTable(DependencyKind kind) {
+DependencySet* DependencyTracker::KindTable(DependencyKind kind) {
   switch (kind) {
     case DependencyKind::Shader: return &shaders;
     case DependencyKind::Texture: return &textures;
@@ -90,129 +82,11 @@ ZpHashTable* DependencyTracker::KindTable(DependencyKind kind) {
 
 const std::string* DependencyTracker::First(DependencyKind kind) {
   if (KindTable(kind)) {
-    std::vector<std::string_view> keys = SortedKeys(kind);
     sortedList.clear();
-    sortedList.reserve(keys.size());
-    for (std::string_view key : keys) sortedList.emplace_back(key);
+    ForEachSorted(kind, [&](std::string_view key) { sortedList.emplace_back(key); });
   }
   listCursor = 0;
   return Current();
-}
-
-namespace {
-
-// A key with sixteen of its bytes as a big-endian number pair (zero-filled
-// past the end), so that sorting compares numbers in a compact array and
-// visits the keys once per sixteen bytes that tie.
-struct SortEntry {
-  uint64_t high;
-  uint64_t low;
-  std::string_view key;
-
-  bool TiesWith(const SortEntry& other) const { return high == other.high && low == other.low; }
-};
-
-constexpr size_t kSortStep = 2 * sizeof(uint64_t);
-// Runs still tied this far into their keys are sorted by comparing the keys
-// whole, so the recursion stays shallow however long the keys are.
-constexpr size_t kMaxWordOffset = 16 * kSortStep;
-
-uint64_t BigEndianWord(const unsigned char* bytes) {
-  uint64_t word = 0;
-  for (int i = 0; i < 8; ++i) word = word << 8 | bytes[i];
-  return word;
-}
-
-void LoadWords(SortEntry& e, size_t offset) {
-  unsigned char bytes[kSortStep] = {};
-  if (offset < e.key.size()) {
-    memcpy(bytes, e.key.data() + offset, std::min(kSortStep, e.key.size() - offset));
-  }
-  e.high = BigEndianWord(bytes);
-  e.low = BigEndianWord(bytes + 8);
-}
-
-// Bytewise order, a prefix first, for entries whose words hold the sixteen
-// bytes at offset: sorts by them, then each run that ties by the next
-// sixteen. Keys hold no NUL, so the zero filling sorts an ended key first,
-// and two different keys never tie once one of them has ended.
-void SortFrom(SortEntry* begin, SortEntry* end, size_t offset) {
-  std::sort(begin, end, [](const SortEntry& a, const SortEntry& b) {
-    return a.high != b.high ? a.high < b.high : a.low < b.low;
-  });
-  for (SortEntry* run = begin; run != end;) {
-    SortEntry* next = run + 1;
-    while (next != end && next->TiesWith(*run)) ++next;
-    size_t rest = offset + kSortStep;
-    if (next - run > 1 && rest >= kMaxWordOffset) {
-      std::sort(run, next, [](const SortEntry& a, const SortEntry& b) { return a.key < b.key; });
-    } else if (next - run > 1) {
-      for (SortEntry* e = run; e != next; ++e) LoadWords(*e, rest);
-      SortFrom(run, next, rest);
-    }
-    run = next;
-  }
-}
-
-}  // namespace
-
-namespace {
-
-// Bytes that every key of a listing is likely to share ("/shows/s1/tex/"):
-// the common prefix of the first keys met. Comparing from there lets the
-// first words decide nearly every comparison, where words from the key's
-// start would all tie and be read again further on.
-size_t LikelyCommonPrefix(const ZpHashTable& table) {
-  constexpr int kSample = 64;
-  std::string_view first;
-  size_t common = 0;
-  ZpHashTable::Iterator it{&table, 0, nullptr, nullptr};
-  it.current = table.Next(&it.bucket, &it.next);
-  for (int n = 0; it.current && n < kSample; ++n, it.current = table.Next(&it.bucket, &it.next)) {
-    std::string_view key(static_cast<const char*>(it.Key()), it.KeyLength() - 1);
-    if (n == 0) {
-      first = key;
-      common = key.size();
-      continue;
-    }
-    size_t limit = std::min(common, key.size());
-    size_t same = 0;
-    while (same < limit && key[same] == first[same]) ++same;
-    common = same;
-  }
-  return common;
-}
-
-}  // namespace
-
-std::vector<std::string_view> DependencyTracker::SortedKeys(DependencyKind kind) {
-  std::vector<std::string_view> keys;
-  ZpHashTable* table = KindTable(kind);
-  if (!table) return keys;
-  std::vector<SortEntry> entries;
-  entries.reserve(table->count);
-  size_t offset = LikelyCommonPrefix(*table);
-  std::string_view prefix;
-  bool shared = true;
-  ZpHashTable::Iterator it{table, 0, nullptr, nullptr};
-  for (it.current = table->Next(&it.bucket, &it.next); it.current;
-       it.current = table->Next(&it.bucket, &it.next)) {
-    // The key's last byte is its NUL; the first words are read while the
-    // entry is at hand.
-    SortEntry e{0, 0, std::string_view(static_cast<const char*>(it.Key()), it.KeyLength() - 1)};
-    if (prefix.empty()) prefix = e.key.substr(0, offset);
-    shared = shared && e.key.compare(0, offset, prefix) == 0;
-    LoadWords(e, offset);
-    entries.push_back(e);
-  }
-  if (!shared) {  // the sample misled: compare whole keys
-    offset = 0;
-    for (SortEntry& e : entries) LoadWords(e, 0);
-  }
-  SortFrom(entries.data(), entries.data() + entries.size(), offset);
-  keys.reserve(entries.size());
-  for (const SortEntry& e : entries) keys.push_back(e.key);
-  return keys;
 }
 
 const std::string* DependencyTracker::Next() {
@@ -243,17 +117,8 @@ bool DependencyTracker::Records(std::string_view name) {
   return false;
 }
 
-// Keys carry their NUL: the text is followed by one.
-void DependencyTracker::Enter(ZpHashTable& table, std::string_view key) {
-  // An empty key would end the sorted listing of its kind at once.
-  if (key.empty() || !Records(key)) return;
-  table.Insert(key.data(), static_cast<uint32_t>(key.size() + 1), 0);
-}
-
-bool DependencyTracker::Contains(const ZpHashTable& table, std::string_view key) {
-  if (table.count == 0) return false;  // spares hashing the key
-  uint64_t value = 0;
-  return table.Find(key.data(), static_cast<uint32_t>(key.size() + 1), &value);
+void DependencyTracker::Enter(DependencySet& table, std::string_view key) {
+  if (!key.empty() && Records(key)) table.Insert(key);
 }
 
 void DependencyTracker::SetResolvedName(std::string_view key, const std::string& path) {

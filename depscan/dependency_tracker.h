@@ -8,11 +8,11 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "dependency_kind.h"
+#include "dependency_set.h"
 #include "existence_cache.h"
 #include "hash_table.h"
 #include "path_variables.h"
@@ -46,10 +46,13 @@ class DependencyTracker {
   // once the last entry has been passed. First with a value that is not one
   // of the nine kinds leaves the list as it was and restarts it.
   const std::string* First(DependencyKind kind);
-  // The keys of one kind's table in the same order, as views into the
-  // table, valid until the table changes; empty for any other value. The
+  // visit(std::string_view) for the keys of one kind's table in the same
+  // order, as views into the table; nothing for any other value. The
   // listing reads long tables this way, without a copy of every key.
-  std::vector<std::string_view> SortedKeys(DependencyKind kind);
+  template <typename Visit>
+  void ForEachSorted(DependencyKind kind, Visit visit) {
+    if (DependencySet* table = KindTable(kind)) table->ForEachSorted(visit);
+  }
   const std::string* Next();
   const std::string* Current() const;
 
@@ -67,6 +70,9 @@ class DependencyTracker {
   void ParseParameterList(bool evaluateMode);
   void HandleParameter(const std::string& parameterName);
   std::string ExpandedTokenText();
+  // The same without a copy: the token's own text when it expands to itself,
+  // else the interned expansion. Valid until the next token is read.
+  std::string_view ExpandedTokenView();
   uint32_t NextToken();
   uint32_t PeekToken();
   void ReadImageArgument(bool texture);
@@ -88,15 +94,16 @@ class DependencyTracker {
   // every shader file and kept nothing of it.
   bool scanShaderHeaders;
   std::string name;
-  ZpHashTable textures;
-  ZpHashTable outputs;
-  ZpHashTable streams;
-  ZpHashTable shaders;
-  ZpHashTable procedurals;
-  ZpHashTable missingTextures;
-  ZpHashTable missingStreams;
-  ZpHashTable missingShaders;
-  ZpHashTable missingProcedurals;
+  // The kind tables: sets of NUL-terminated paths.
+  DependencySet textures;
+  DependencySet outputs;
+  DependencySet streams;
+  DependencySet shaders;
+  DependencySet procedurals;
+  DependencySet missingTextures;
+  DependencySet missingStreams;
+  DependencySet missingShaders;
+  DependencySet missingProcedurals;
   ZpTypedHash<const char> resolvedNames;
   // Consulted by stream rewriting; nothing in the scan adds to it.
   ZpHashTable packagePathValues;
@@ -120,22 +127,12 @@ class DependencyTracker {
  private:
   using FileIdentity = std::pair<dev_t, ino_t>;
 
-  ZpHashTable* KindTable(DependencyKind kind);
-  // Sets on strings: NUL-terminated keys, value 0, never an empty key, and
-  // never a name that would break its listing line (see Records).
-  void Enter(ZpHashTable& table, std::string_view key);
-  static bool Contains(const ZpHashTable& table, std::string_view key);
-  // Enter into missingTextures, reusing the key hash of the last value
-  // interned when the key is that value.
-  void EnterMissingTexture(std::string_view key);
+  DependencySet* KindTable(DependencyKind kind);
+  // Never an empty key, and never a name that would break its listing line
+  // (see Records).
+  void Enter(DependencySet& table, std::string_view key);
+  void AddUdimTiles(std::string_view value, size_t marker, bool requireTiff);
   void SetResolvedName(std::string_view key, const std::string& path);
-  // The ways a value has been classified by the request loop.
-  static constexpr uint8_t kClassifiedAsTexture = 1;
-  static constexpr uint8_t kClassifiedAsShader = 2;
-  // The current string token through the path variables: the interned text.
-  // *needed := whether the value has yet to be classified as kind (always
-  // for kind 0, which records nothing but that the value was seen).
-  const char* ExpandedTokenPointer(uint8_t kind, bool* needed);
   // False for a name holding a line feed or a carriage return: printed, it
   // would forge listing lines of its own. Such names are left out of every
   // table, with one message per tracker naming the stream.
@@ -160,15 +157,12 @@ class DependencyTracker {
   // sets either way).
   std::set<FileIdentity> streamsRead;
   bool lineBreakReported = false;
-  // Per-scan memory of the disk and of the values already classified.
+  // Per-scan memory of the disk: existence, and existing files that are not
+  // TIFF. With the disk unchanged during the scan, a value classified again
+  // changes no table (UDIM patterns, in udimPatterns, are not even tried
+  // again); these spare the system calls of doing it.
   ExistenceCache existence;
-  // Values whose classifications differ from "texture candidate, first and
-  // only": the ways they have been classified.
-  std::unordered_map<const char*, uint8_t> classifiedOtherwise;
-  // The last new texture candidate and the key hash of its text, computed
-  // once for the pool's table and missingTextures alike.
-  const char* hashedValue = nullptr;
-  uint32_t hashedValueHash = 0;
+  DependencySet nonTiffFiles;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#include "file_utils.h"
 
 #include "test_support.h"
 
@@ -68,11 +72,63 @@ TEST_F(ExistenceCacheTest, AsksAgainBelowExistingDirectoriesOnly) {
   dir.WriteFile("a/later", "x");
   std::filesystem::create_directories(dir / "gone");
   dir.WriteFile("gone/later", "x");
-  // A file that appears below a known directory is seen; a directory known
-  // to be missing stays missing for the cache's life.
+  // A file that appears below a known directory is seen while its listing
+  // has not been read; a directory known to be missing stays missing for
+  // the cache's life.
   EXPECT_TRUE(cache.Exists(dir / "a/later"));
   EXPECT_FALSE(cache.Exists(dir / "gone/later"));
   EXPECT_TRUE(ExistenceCache().Exists(dir / "gone/later"));
+  cache.Forget();
+  EXPECT_TRUE(cache.Exists(dir / "gone/later"));
+}
+
+// Names asked often enough for the directory's listing to answer, beside
+// what the system says of each; and names without "/", in the working
+// directory.
+TEST_F(ExistenceCacheTest, ListingsAnswerAsTheFileSystemDoes) {
+  std::filesystem::create_symlink("file", dir / "a/link");
+  std::filesystem::create_symlink("none", dir / "a/dangling");
+  std::filesystem::create_symlink("../plain", dir / "a/up");
+  const char* names[] = {"file", "File", "deep", "link", "dangling", "up", "none", "",
+                         ".", "..", "file/", "deep/file", "fil", "filex"};
+  ZpChangeDirectory inside(dir / "a");
+  ExistenceCache cache;
+  for (int round = 0; round < 40; ++round) {
+    for (const char* name : names) {
+      std::string path = dir / "a/" + name;
+      ASSERT_EQ(cache.Exists(path), ZpFileExists(path.c_str())) << path << " round " << round;
+      ASSERT_EQ(cache.Exists(name), ZpFileExists(name)) << name << " round " << round;
+    }
+  }
+}
+
+TEST_F(ExistenceCacheTest, TilesAreTheNumbersWhoseNamesExist) {
+  std::filesystem::create_directories(dir / "t/1004");
+  for (const char* name : {"t/w.1001.tif", "t/w.1999.tif", "t/w.1000.tif", "t/1004/w.tif",
+                           "t/x_1002_UDIM"}) {
+    dir.WriteFile(name, "x");
+  }
+  std::filesystem::create_symlink("w.1001.tif", dir / "t/w.1003.tif");
+  std::filesystem::create_symlink("none", dir / "t/w.1005.tif");
+  struct Case {
+    const char* pattern;
+    std::vector<int> tiles;
+  } cases[] = {
+      {"t/w.UDIM.tif", {1001, 1003, 1999}},
+      {"t/UDIM/w.tif", {1004}},
+      {"t/x_UDIM_UDIM", {1002}},
+      {"t/none.UDIM.tif", {}},
+      {"gone/w.UDIM.tif", {}},
+      {"t/w.1001.tif/UDIM", {}},
+  };
+  for (int round = 0; round < 2; ++round) {
+    ExistenceCache cache;
+    for (const Case& c : cases) {
+      std::string pattern = dir / c.pattern;
+      if (round == 1) cache.Exists(pattern);  // the directory learnt first
+      EXPECT_EQ(cache.ExistingTiles(pattern, pattern.find("UDIM")), c.tiles) << c.pattern;
+    }
+  }
 }
 
 }  // namespace

@@ -223,9 +223,6 @@ TEST_F(NestedStreamsTest, DeepNestingIsBounded) {
   EXPECT_EQ(deepest + 1, missing.size());
   EXPECT_TRUE(missing.count(Path(textureName(deepest))));
   EXPECT_FALSE(missing.count(Path(textureName(deepest + 1))));
-  uint64_t value;
-  EXPECT_TRUE(tracker->streams.Find(Path(streamName(deepest + 1)).c_str(),
-                                    Path(streamName(deepest + 1)).size() + 1, &value));
-  EXPECT_FALSE(tracker->streams.Find(Path(streamName(deepest + 2)).c_str(),
-                                     Path(streamName(deepest + 2)).size() + 1, &value));
+  EXPECT_TRUE(tracker->streams.Contains(Path(streamName(deepest + 1))));
+  EXPECT_FALSE(tracker->streams.Contains(Path(streamName(deepest + 2))));
 }

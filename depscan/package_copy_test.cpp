@@ -48,7 +48,7 @@ class PackageCopy : public PackagedNamesTest {
     tracker_ = EmptyTracker(dir_ / "shot.rib");
   }
 
-  std::string Add(ZpHashTable& table, const std::string& path) {
+  std::string Add(DependencySet& table, const std::string& path) {
     Record(table, path);
     Resolve(*tracker_, path, path);
     return path;

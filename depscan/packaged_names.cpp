@@ -146,7 +146,7 @@ void PackageNamer::AddSet(DependencyTracker& tracker, const std::string& pattern
   if (set.patternName.find(kUdim) == std::string::npos) return;
   for (int n = kFirstTile; n <= kLastTile; ++n) {
     std::string tile = WithTile(pattern, n);
-    if (!Holds(tracker.textures, tile)) continue;
+    if (!tracker.textures.Contains(tile)) continue;
     if (setOfTile_.count(tile) || NameInPackage(options_, tile) != WithTile(set.patternName, n))
       return;
     set.tiles.emplace_back(n, tile);

@@ -45,6 +45,7 @@ inline std::unique_ptr<DependencyTracker> EmptyTracker(const std::string& name) 
 inline void Record(ZpHashTable& table, const std::string& path) {
   table.Insert(path.c_str(), uint32_t(path.size() + 1), 0);
 }
+inline void Record(DependencySet& table, const std::string& path) { table.Insert(path); }
 
 // Records that the stream's text `name` stands for the file `path`.
 inline void Resolve(DependencyTracker& tracker, const std::string& name, const std::string& path) {

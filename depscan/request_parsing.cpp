@@ -4,10 +4,6 @@
 #include "dependency_tracker.h"
 #include "rib_syntax_error.h"
 
-#include <cstring>
-
-#include "string_hash.h"
-
 namespace {
 
 const std::string& StringTokenText(const RibScanner& scanner) { return scanner.stringValue(); }
@@ -113,77 +109,40 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
   // every reference.
   const std::string& text = StringTokenText(*currentScanner);
   bool mayBeAPath = text.size() <= kZpMaxPathLength;
-  bool needed = false;
   if (evaluateMode && name == "filename") {
     if (!mayBeAPath) {
       evaluateFileName.clear();
       return;
     }
-    const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
+    std::string_view value = ExpandedTokenView();
     evaluateFileName = value;
-    if (needed) AddImage(value, true, true);
+    AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
     // Cut like a name: a type that long is no "vrxstream" either way.
     evaluateType.assign(text, 0, kZpMaxPathLength);
   } else if (!mayBeAPath) {
     return;
   } else if (name == "shaderfilename") {
-    const char* value = ExpandedTokenPointer(kClassifiedAsShader, &needed);
-    if (needed) AddShader(value);
+    AddShader(std::string(ExpandedTokenView()));
   } else if (name == "imagefilename") {
-    AddImage(ExpandedTokenPointer(0, &needed), false, true);
+    AddImage(ExpandedTokenView(), false, true);
   } else {
-    const char* value = ExpandedTokenPointer(kClassifiedAsTexture, &needed);
-    if (needed) AddImage(value, true, true);
+    AddImage(ExpandedTokenView(), true, true);
   }
 }
 
-std::string DependencyTracker::ExpandedTokenText() {
-  bool needed = false;
-  return ExpandedTokenPointer(0, &needed);
-}
+std::string DependencyTracker::ExpandedTokenText() { return std::string(ExpandedTokenView()); }
 
-// With the disk unchanged during the scan, classifying a value again the
-// same way would change no table, so each value is classified once per way.
-// The path variables give equal texts one address and count the texts they
-// have handed out, so a new text is seen without a lookup; only values
-// that did not come first as texture candidates are remembered, which
-// spares a table entry for nearly every value. This holds because the
-// request loop is the only user of the path variables during the scan.
-//
-// A texture candidate's hash is computed here, so that the bucket of
-// missingTextures it may go to is fetched while the pool looks the text
-// up; a new value that the path variables kept as it was is entered with
-// that hash.
-const char* DependencyTracker::ExpandedTokenPointer(uint8_t kind, bool* needed) {
-  const std::string& text = StringTokenText(*currentScanner);
-  const char* path = text.c_str();
-  bool candidate = kind == kClassifiedAsTexture && trackTextures;
-  uint32_t hash = 0;
-  if (candidate) {
-    hash = ZpKeyHash(path, text.size() + 1);
-    missingTextures.PrefetchBucket(hash);
-  }
-  uint32_t handedOut = pathVariables.pool.nextId.load(std::memory_order_relaxed);
+// Every value is classified each time it comes: the tables are sets, and the
+// tracker's memory of the disk makes a repeated value cheap. A text that
+// expands to itself (absolute, without "$") is taken as it stands, so the
+// path variables keep only the texts that expansion changes, not a copy of
+// every distinct value of the stream. The text ends at its first NUL, as
+// it does for the path variables.
+std::string_view DependencyTracker::ExpandedTokenView() {
+  const char* path = StringTokenText(*currentScanner).c_str();
+  if (ZpPathVariables::ExpandsToItself(path)) return path;
   pathVariables.ResolveInPlace(&path);
-  if (pathVariables.pool.nextId.load(std::memory_order_relaxed) != handedOut) {
-    if (kind != kClassifiedAsTexture) classifiedOtherwise.emplace(path, kind);
-    if (candidate && std::strlen(path) == text.size() &&
-        std::memcmp(path, text.data(), text.size()) == 0) {
-      hashedValue = path;
-      hashedValueHash = hash;
-    }
-    *needed = true;
-    return path;
-  }
-  auto known = classifiedOtherwise.find(path);
-  uint8_t done = known == classifiedOtherwise.end() ? kClassifiedAsTexture : known->second;
-  *needed = (done & kind) != kind || kind == 0;
-  if (known != classifiedOtherwise.end()) {
-    known->second |= kind;
-  } else if (kind != 0 && *needed) {
-    classifiedOtherwise.emplace(path, kClassifiedAsTexture | kind);
-  }
   return path;
 }
 

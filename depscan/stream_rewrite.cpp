@@ -75,8 +75,8 @@ class StringRewriter : public StringSink {
   }
 
   std::string ProducedName(const std::string& path) const {
-    bool found = Holds(tracker_.textures, path);
-    if (!found && !Holds(tracker_.missingTextures, path)) return std::string();
+    bool found = tracker_.textures.Contains(path);
+    if (!found && !tracker_.missingTextures.Contains(path)) return std::string();
     return ProducedTextureName(path, found, settings_.options, settings_.producedNames);
   }
 
@@ -89,7 +89,7 @@ class StringRewriter : public StringSink {
     if (!produced.empty()) return produced;
     // Output images are written where the render runs, never into the
     // package, also when another stream reads them as textures.
-    std::string reference = Holds(tracker_.outputs, path) ? "" : PackagedReference(path);
+    std::string reference = tracker_.outputs.Contains(path) ? "" : PackagedReference(path);
     if (reference.empty()) return SplitRelativePath(settings_.options, path);
     if (reference.size() >= 5 && EndsWith(reference, ".oso")) reference.resize(reference.size() - 4);
     return FromStreamFolder(reference);

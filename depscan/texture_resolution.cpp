@@ -11,8 +11,6 @@
 namespace {
 
 constexpr char kUdimMarker[] = "UDIM";
-constexpr int kFirstUdimTile = 1001;
-constexpr int kLastUdimTile = 1999;
 
 bool IsTiffMagic(const unsigned char b[4]) {
   static const unsigned char kMagics[8][4] = {
@@ -61,42 +59,54 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
   if (value.empty()) return;
   if (!(texture ? trackTextures : trackOutputs)) return;
   // An image this stream writes is not a texture it needs.
-  if (Contains(outputs, value)) return;
+  if (outputs.Contains(value)) return;
   if (!texture) {
     Enter(outputs, value);
     return;
   }
+  // Where the value may go is asked for while the disk is consulted.
+  bool missable = HasTextureExtension(value) || !requireTiff;
+  uint32_t hash = missable ? DependencySet::Hash(value) : 0;
+  if (missable) missingTextures.Prefetch(hash);
   if (existence.Exists(value.data(), value.size())) {
     AddFoundTexture(std::string(value), value, requireTiff);
     return;
   }
   size_t marker = value.find(kUdimMarker);
   if (marker != std::string_view::npos) {
-    Enter(udimPatterns, value);
-    std::string tile(value);
-    for (int n = kFirstUdimTile; n <= kLastUdimTile; ++n) {
-      tile.replace(marker, 4, std::to_string(n));
-      if (existence.Exists(tile)) AddFoundTexture(tile, value, requireTiff);
-    }
+    AddUdimTiles(value, marker, requireTiff);
     return;  // a UDIM pattern is never reported missing
   }
-  if (HasTextureExtension(value) || !requireTiff) EnterMissingTexture(value);
+  if (missable && Records(value)) missingTextures.Insert(value, hash);
 }
 
-void DependencyTracker::EnterMissingTexture(std::string_view key) {
-  if (key.data() != hashedValue) {
-    Enter(missingTextures, key);
-    return;
+// Every tile that exists, in increasing order, so that the name maps to the
+// last one newly entered.
+void DependencyTracker::AddUdimTiles(std::string_view value, size_t marker, bool requireTiff) {
+  uint32_t length = static_cast<uint32_t>(value.size() + 1);  // the key's NUL
+  uint64_t unused = 0;
+  // Tried again with the TIFF test, a pattern tried before changes nothing.
+  bool tried = udimPatterns.Find(value.data(), length, &unused);
+  if (tried && requireTiff) return;
+  if (!tried && Records(value)) udimPatterns.Insert(value.data(), length, 0);
+  std::string pattern(value);
+  std::string tile = pattern;
+  for (int n : existence.ExistingTiles(pattern, marker)) {
+    tile.replace(marker, 4, std::to_string(n));
+    AddFoundTexture(tile, value, requireTiff);
   }
-  if (!Records(key)) return;
-  missingTextures.InsertHashed(key.data(), static_cast<uint32_t>(key.size() + 1),
-                               hashedValueHash, 0);
 }
 
 void DependencyTracker::AddFoundTexture(const std::string& path, std::string_view value,
                                         bool requireTiff) {
-  if (Contains(textures, path)) return;
-  if (requireTiff && !IsTiffFile(path.c_str())) return;
+  if (textures.Contains(path)) return;
+  if (requireTiff) {
+    if (nonTiffFiles.Contains(path)) return;
+    if (!IsTiffFile(path.c_str())) {
+      nonTiffFiles.Insert(path);
+      return;
+    }
+  }
   Enter(textures, path);
   SetResolvedName(value, path);
 }

@@ -92,6 +92,8 @@ bool ZpIsMemoryFileSystem(const std::string& path) {
 namespace {
 
 constexpr size_t kCopyBlock = 1 << 20;
+// Bytes asked of one copy_file_range call.
+constexpr size_t kCopyChunk = size_t{1} << 30;
 
 // Closes a descriptor when the copy returns, on every path.
 struct Descriptor {
@@ -116,13 +118,36 @@ bool WriteAll(int fd, const char* bytes, size_t count) {
 
 enum class CopyEnd { kEndOfFile, kReadError, kWriteError };
 
-CopyEnd CopyContents(int from, int to) {
-  std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
+// The file system copies without the data passing through this process. Any
+// failure (another file system, a pipe or device, an old kernel) leaves the
+// rest to the read/write loop, which goes on from the offsets reached and
+// reports the error itself if it persists.
+void CopyInKernel(int from, int to) {
   for (;;) {
-    ssize_t got = read(from, buffer.get(), kCopyBlock);
+    ssize_t copied = copy_file_range(from, nullptr, to, nullptr, kCopyChunk, 0);
+    if (copied <= 0) return;
+  }
+}
+
+// One buffer per thread, taken at its first use and kept: allocating the
+// block for every file cost a fresh mapping and its page faults each time.
+char* CopyBuffer() {
+  static thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer.reset(new char[kCopyBlock]);
+  return buffer.get();
+}
+
+// After the kernel's copy this loop reads once more: some files (in /proc,
+// say) report no size and look ended to copy_file_range while a read still
+// gives bytes.
+CopyEnd CopyContents(int from, int to) {
+  CopyInKernel(from, to);
+  char* buffer = CopyBuffer();
+  for (;;) {
+    ssize_t got = read(from, buffer, kCopyBlock);
     if (got == 0) return CopyEnd::kEndOfFile;
     if (got < 0) return CopyEnd::kReadError;
-    if (!WriteAll(to, buffer.get(), static_cast<size_t>(got))) return CopyEnd::kWriteError;
+    if (!WriteAll(to, buffer, static_cast<size_t>(got))) return CopyEnd::kWriteError;
   }
 }
 

@@ -9,9 +9,11 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -77,6 +79,28 @@ TEST(FileUtilsTest, CopyOfEmptyLargeAndMissingSources) {
   std::string missingCopy = dir / "missing.copy";
   EXPECT_FALSE(ZpCopyFile((dir / "missing").c_str(), missingCopy.c_str()));
   EXPECT_FALSE(ZpFileExists(missingCopy.c_str()));
+}
+
+// Sources that the file system cannot copy by itself: a pipe, and a /proc
+// file that reports no size but reads as text.
+TEST(FileUtilsTest, CopyOfSourcesWithoutASizeReadsThemWhole) {
+  ZpTestDir dir;
+  std::string fifo = dir / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string text(3u << 19, 'p');  // more than one copy block
+  std::thread writer([&] {
+    std::FILE* f = std::fopen(fifo.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  });
+  std::string fromPipe = dir / "from-pipe";
+  EXPECT_TRUE(ZpCopyFile(fifo.c_str(), fromPipe.c_str()));
+  writer.join();
+  EXPECT_TRUE(ZpReadWholeFile(fromPipe) == text);
+
+  std::string status = dir / "status";
+  EXPECT_TRUE(ZpCopyFile("/proc/self/status", status.c_str()));
+  EXPECT_EQ(ZpReadWholeFile(status).rfind("Name:", 0), 0u);
 }
 
 TEST(FileUtilsTest, CopyOntoTheSameFileIsRefusedAndLeavesItWhole) {

@@ -198,12 +198,16 @@ const char* ZpPathVariables::ResolveWithSuffixes(const char* base, unsigned coun
   return nullptr;
 }
 
+bool ZpPathVariables::ExpandsToItself(const char* path) {
+  return !std::strchr(path, '$') && IsAbsolute(path);
+}
+
 void ZpPathVariables::ResolveInPlace(const char** path) {
   if (!path || !*path) return;
   // An absolute text without "$" expands to itself whatever the environment
   // says, so the pool alone gives its stable address: one lookup, and no
   // cache entry that would only repeat the text.
-  if (!std::strchr(*path, '$') && IsAbsolute(*path)) {
+  if (ExpandsToItself(*path)) {
     *path = pool.String(pool.Intern(*path));
     return;
   }

@@ -57,6 +57,10 @@ class ZpPathVariables {
   // existence test; cached by the text given. A null *path stays null.
   void ResolveInPlace(const char** path);
 
+  // True when expansion gives the text back unchanged whatever the
+  // environment holds: an absolute path without "$".
+  static bool ExpandsToItself(const char* path);
+
   // An absolute path as "${NAME}" of the path variable with the longest
   // matching directory plus the rest (interned); otherwise the argument.
   const char* Contract(const char* path);

@@ -1,0 +1,347 @@
+#!/usr/bin/env python3
+"""tracwell's speed and memory targets, each beside its yardstick, in one run.
+
+  bench/tracwell_bench.py [--build build/normal] [--data build/bench-data]
+                          [--mb 64,256] [--repeat 5] [--rows package,listing,gzip,udim]
+
+Rows (the yardstick runs right before or after tracwell in every round, the
+order alternating, so both see the same load):
+  package   tracwell -package of 400 textures of 1 MiB beside cp of the same
+            files into a folder on the same file system
+  listing   tracwell on the geometry, mixed and strings streams beside the
+            reference scanner (a plain flex lexer of the same token classes),
+            with the peak memory of tracwell's run
+  gzip      tracwell on the gzip form of the geometry stream beside gzip -dc
+  udim      tracwell on 20,000 distinct UDIM names in one existing folder
+            (no yardstick: the target is an absolute time)
+
+Inputs are made once into --data: the streams by ../shared/bench/gen_stream.py
+(--seed 1, gzip -6 for the gzip form), the reference scanner built by make in
+a copy of ../shared/bench/reflex, the textures and the UDIM folder written
+here. Every command runs under bench/run_measured, which reports its wall time
+and its own peak resident size. Ratios are of the best times of the rounds
+("best") and the median of the ratios taken round by round ("median").
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SHARED_BENCH = os.path.join(ROOT, "..", "shared", "bench")
+PROFILES = ("geometry", "mixed", "strings")
+LISTING_TARGETS = {"geometry": 1.0, "mixed": 1.4, "strings": 2.5}
+PACKAGE_TEXTURES = 400
+UDIM_NAMES = 20000
+MAX_BYTES_PER_NAME = 200
+MAX_GEOMETRY_PEAK_MB = 16
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+# ---- inputs ----
+
+def ensure_stream(args, profile, mb):
+    plain = os.path.join(args.data, "%s-%dmb.vrx" % (profile, mb))
+    if not os.path.exists(plain):
+        log("generating %s" % plain)
+        subprocess.run([sys.executable, args.generator, "--mb", str(mb), "--profile", profile,
+                        "--seed", "1", "-o", plain + ".part"], check=True)
+        os.rename(plain + ".part", plain)
+    return plain
+
+
+def ensure_gzip(plain):
+    packed = plain + ".gz"
+    if not os.path.exists(packed):
+        log("compressing %s" % plain)
+        with open(packed + ".part", "wb") as out:
+            subprocess.run(["gzip", "-6", "-c", plain], stdout=out, check=True)
+        os.rename(packed + ".part", packed)
+    return packed
+
+
+def ensure_reflex(args):
+    """The reference scanner, built in a copy of its folder (which may be read-only)."""
+    folder = os.path.join(args.data, "reflex")
+    binary = os.path.join(folder, "build", "reflex")
+    if not os.path.exists(binary):
+        log("building the reference scanner in %s" % folder)
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(args.reflex, folder)
+        subprocess.run(["make", "-C", folder], check=True, stdout=subprocess.DEVNULL)
+    return binary
+
+
+TIFF_HEADER = b"II*\x00\x08\x00\x00\x00"
+
+
+def ensure_package_shot(args):
+    """400 TIFF-headed files of 1 MiB and a stream that names each of them."""
+    folder = os.path.join(args.data, "package")
+    stream = os.path.join(folder, "shot.vrx")
+    textures = os.path.join(folder, "tex")
+    paths = [os.path.join(textures, "t%03d.tif" % i) for i in range(PACKAGE_TEXTURES)]
+    if not os.path.exists(stream):
+        os.makedirs(textures, exist_ok=True)
+        body = os.urandom(1 << 20)
+        for path in paths:
+            with open(path, "wb") as f:
+                f.write(TIFF_HEADER + body[len(TIFF_HEADER):])
+        with open(stream + ".part", "w") as f:
+            for i, path in enumerate(paths):
+                f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
+        os.rename(stream + ".part", stream)
+    return folder, stream, paths
+
+
+def ensure_udim_shot(args):
+    """20,000 distinct UDIM names in one folder; one name in ten has tiles 1001 and 1002."""
+    folder = os.path.join(args.data, "udim")
+    stream = os.path.join(folder, "shot.vrx")
+    textures = os.path.join(folder, "tex")
+    if not os.path.exists(stream):
+        os.makedirs(textures, exist_ok=True)
+        for n in range(0, UDIM_NAMES, 10):
+            for tile in (1001, 1002):
+                with open(os.path.join(textures, "n%05d.%d.tif" % (n, tile)), "wb") as f:
+                    f.write(TIFF_HEADER)
+        with open(stream + ".part", "w") as f:
+            for n in range(UDIM_NAMES):
+                f.write('SetAttribute "t%d" "filename" "string" 1 "%s/n%05d.UDIM.tif"\n'
+                        % (n, textures, n))
+        os.rename(stream + ".part", stream)
+    return stream, 2 * ((UDIM_NAMES + 9) // 10)
+
+
+# ---- running ----
+
+class Measured:
+    """Runs commands under run_measured and keeps (seconds, peak KB) per round."""
+
+    def __init__(self, runner, env=None):
+        self.runner = runner
+        self.env = env
+
+    def run(self, argv, output="/dev/null", cwd=None):
+        result = subprocess.run([self.runner, "-o", output] + argv, env=self.env, cwd=cwd,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        fields = dict(item.split("=") for item in result.stdout.split())
+        if result.returncode != 0 or fields.get("status") != "0":
+            sys.exit("failed: %s\n%s" % (" ".join(argv), result.stderr))
+        return float(fields["seconds"]), int(fields["peak_kb"])
+
+
+class Row:
+    """One target: a subject beside a yardstick (or alone), measured round by round."""
+
+    def __init__(self, name, target, subject, yardstick=None, prepare=None, rate=False):
+        self.name = name
+        self.target = target  # text
+        self.subject = subject  # () -> (seconds, peak KB)
+        self.yardstick = yardstick
+        self.prepare = prepare or (lambda: None)
+        self.rate = rate  # ratio of rates (yardstick time / subject time)
+        self.times = []
+        self.yard_times = []
+        self.peaks = []
+
+    def round(self, index):
+        order = [self.measure_subject, self.measure_yardstick]
+        if index % 2:
+            order.reverse()
+        for step in order:
+            step()
+
+    def measure_subject(self):
+        self.prepare()
+        seconds, peak = self.subject()
+        self.times.append(seconds)
+        self.peaks.append(peak)
+
+    def measure_yardstick(self):
+        if self.yardstick:
+            self.prepare()
+            self.yard_times.append(self.yardstick()[0])
+
+    def ratios(self):
+        if not self.yardstick:
+            return None, None
+        if self.rate:
+            best = min(self.yard_times) / min(self.times)
+            each = [y / t for y, t in zip(self.yard_times, self.times)]
+        else:
+            best = min(self.times) / min(self.yard_times)
+            each = [t / y for y, t in zip(self.yard_times, self.times)]
+        return best, statistics.median(each)
+
+
+def fresh_folder(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+
+
+def package_row(args, measured):
+    folder, stream, paths = ensure_package_shot(args)
+    copy_to = os.path.join(folder, "out-cp")
+    package_to = os.path.join(folder, "out-package")
+
+    def prepare():
+        shutil.rmtree(package_to, ignore_errors=True)
+        fresh_folder(copy_to)
+        os.sync()  # the previous run's writes do not land in this one's time
+
+    def package():
+        result = measured.run([args.tracwell, "-package", package_to, stream])
+        if len(os.listdir(package_to)) != len(paths) + 1:
+            sys.exit("the package in %s is not complete" % package_to)
+        return result
+
+    return Row("package %d x 1 MiB" % len(paths), "<= 1.5x cp", package,
+               lambda: measured.run(["cp"] + paths + [copy_to]), prepare)
+
+
+def count_lines(path):
+    with open(path, "rb") as f:
+        return sum(block.count(b"\n") for block in iter(lambda: f.read(1 << 20), b""))
+
+
+def listing_rows(args, measured, reflex, sizes):
+    rows = []
+    for mb in sizes:
+        for profile in PROFILES:
+            stream = ensure_stream(args, profile, mb)
+            row = Row("listing %s %d MB" % (profile, mb),
+                      "<= %.1fx reflex" % LISTING_TARGETS[profile],
+                      lambda s=stream: measured.run([args.tracwell, s]),
+                      lambda s=stream: measured.run([reflex, s]))
+            row.profile = profile
+            row.stream = stream
+            rows.append(row)
+    return rows
+
+
+def gzip_rows(args, measured, sizes):
+    rows = []
+    for mb in sizes:
+        packed = ensure_gzip(ensure_stream(args, "geometry", mb))
+        rows.append(Row("gzip geometry %d MB" % mb, ">= 0.8x gzip -dc",
+                        lambda p=packed: measured.run([args.tracwell, p]),
+                        lambda p=packed: measured.run(["gzip", "-dc", p]), rate=True))
+    return rows
+
+
+def udim_row(args, measured):
+    stream, tiles = ensure_udim_shot(args)
+    row = Row("udim %d names, one folder" % UDIM_NAMES, "<= 2 s",
+              lambda: measured.run([args.tracwell, stream]))
+    row.stream = stream
+    row.expected_lines = tiles
+    return row
+
+
+def listed_names(args, row):
+    """Lines of tracwell's listing of the row's stream (an untimed run)."""
+    listing = os.path.join(args.data, "listing.out")
+    Measured(args.runner).run([args.tracwell, row.stream], output=listing)
+    lines = count_lines(listing)
+    os.remove(listing)
+    return lines
+
+
+# ---- report ----
+
+def machine():
+    model = "unknown processor"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    return "%d CPUs, %s" % (os.cpu_count(), model)
+
+
+def load():
+    return "load average %.2f %.2f %.2f" % os.getloadavg()
+
+
+def report(rows, args):
+    print("%-28s %-18s %10s %10s %9s %9s %9s" % (
+        "row", "target", "yardstick", "tracwell", "best", "median", "peak MB"))
+    for row in rows:
+        best, median = row.ratios()
+        yard = "%9.3fs" % min(row.yard_times) if row.yardstick else "-"
+        print("%-28s %-18s %10s %9.3fs %9s %9s %9.1f" % (
+            row.name, row.target, yard, min(row.times),
+            "%.2fx" % best if best is not None else "-",
+            "%.2fx" % median if median is not None else "-", max(row.peaks) / 1024.0))
+    for row in rows:
+        profile = getattr(row, "profile", None)
+        if profile == "strings":
+            names = listed_names(args, row)
+            per_name = max(row.peaks) * 1024.0 / names
+            print("%s: %d listed names, %.0f bytes of peak memory per name (target <= %d)"
+                  % (row.name, names, per_name, MAX_BYTES_PER_NAME))
+        elif profile == "geometry":
+            print("%s: peak %.1f MB (target: flat, under %d MB)"
+                  % (row.name, max(row.peaks) / 1024.0, MAX_GEOMETRY_PEAK_MB))
+        elif hasattr(row, "expected_lines"):
+            lines = listed_names(args, row)
+            if lines != row.expected_lines:
+                print("%s: %d listing lines, expected %d" % (row.name, lines, row.expected_lines))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "normal"))
+    parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"))
+    parser.add_argument("--mb", default="64,256", help="stream sizes, comma-separated")
+    parser.add_argument("--repeat", type=int, default=5, help="rounds")
+    parser.add_argument("--rows", default="package,listing,gzip,udim")
+    parser.add_argument("--generator", default=os.path.join(SHARED_BENCH, "gen_stream.py"))
+    parser.add_argument("--reflex", default=os.path.join(SHARED_BENCH, "reflex"),
+                        help="folder of the reference scanner's sources")
+    args = parser.parse_args()
+    args.data = os.path.abspath(args.data)
+    args.tracwell = os.path.join(args.build, "depscan", "tracwell")
+    args.runner = os.path.join(args.build, "bench", "run_measured")
+    standins = [os.path.join(args.build, "standins", name) for name in ("vornex", "texmeld")]
+    env = dict(os.environ, PATH=":".join(standins + [os.environ.get("PATH", "/usr/bin:/bin")]))
+    os.makedirs(args.data, exist_ok=True)
+    sizes = [int(mb) for mb in args.mb.split(",")]
+    wanted = args.rows.split(",")
+
+    measured = Measured(args.runner, env)
+    rows = []
+    if "package" in wanted:
+        rows.append(package_row(args, measured))
+    if "listing" in wanted:
+        rows += listing_rows(args, measured, ensure_reflex(args), sizes)
+    if "gzip" in wanted:
+        rows += gzip_rows(args, measured, sizes)
+    if "udim" in wanted:
+        rows.append(udim_row(args, measured))
+
+    print("%s; %s at the start" % (machine(), load()))
+    for row in rows:  # warms the page cache; not counted
+        row.prepare()
+        row.subject()
+        if row.yardstick:
+            row.prepare()
+            row.yardstick()
+    for index in range(args.repeat):
+        for row in rows:
+            row.round(index)
+        log("round %d of %d done (%s)" % (index + 1, args.repeat, load()))
+    report(rows, args)
+    print("%s at the end; best of %d interleaved rounds" % (load(), args.repeat))
+
+
+if __name__ == "__main__":
+    main()
