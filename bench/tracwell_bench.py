@@ -3,6 +3,7 @@
 
   bench/tracwell_bench.py [--build build/normal] [--data build/bench-data]
                           [--mb 64,256] [--repeat 5] [--rows package,listing,gzip,udim]
+                          [--tracwell PROGRAM]
 
 Rows (the yardstick runs right before or after tracwell in every round, the
 order alternating, so both see the same load):
@@ -304,12 +305,13 @@ def main():
     parser.add_argument("--mb", default="64,256", help="stream sizes, comma-separated")
     parser.add_argument("--repeat", type=int, default=5, help="rounds")
     parser.add_argument("--rows", default="package,listing,gzip,udim")
+    parser.add_argument("--tracwell", help="the program to measure (default: the build's)")
     parser.add_argument("--generator", default=os.path.join(SHARED_BENCH, "gen_stream.py"))
     parser.add_argument("--reflex", default=os.path.join(SHARED_BENCH, "reflex"),
                         help="folder of the reference scanner's sources")
     args = parser.parse_args()
     args.data = os.path.abspath(args.data)
-    args.tracwell = os.path.join(args.build, "depscan", "tracwell")
+    args.tracwell = os.path.abspath(args.tracwell or os.path.join(args.build, "depscan", "tracwell"))
     args.runner = os.path.join(args.build, "bench", "run_measured")
     standins = [os.path.join(args.build, "standins", name) for name in ("vornex", "texmeld")]
     env = dict(os.environ, PATH=":".join(standins + [os.environ.get("PATH", "/usr/bin:/bin")]))
