@@ -66,6 +66,7 @@ void DependencyTracker::Scan() {
   // Only the scan classifies values; the listing needs the room.
   existence.Forget();
   nonTiffFiles.Clear();
+  classifiedTableStrings.clear();
 }
 
 const char* DependencyTracker::Name() const { return name.c_str(); }

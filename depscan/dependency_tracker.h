@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -149,6 +150,21 @@ class DependencyTracker {
   // Where the current value's expansion is written when the path variables
   // need not keep it.
   std::string expansion;
+  // Long strings of a stream's string table, with the ways (a bit each) they
+  // have been classified. A two-byte reference brings such a string back,
+  // and classifying it again would cost its whole length at every reference;
+  // with the disk unchanged during the scan it would change no table either.
+  // The entries are held, so that no later string takes the same address.
+  struct ClassifiedTableString {
+    std::shared_ptr<const std::string> text;
+    uint8_t ways = 0;
+  };
+  std::unordered_map<const std::string*, ClassifiedTableString> classifiedTableStrings;
+  static constexpr size_t kLongTableString = 64;
+  static constexpr uint8_t kAsTexture = 1, kAsShader = 2, kAsOutput = 4;
+  // True when the current value is a long table string already classified
+  // this way; otherwise remembers that it now is (when it is one).
+  bool ClassifiedBefore(uint8_t way);
   // The Evaluate file name and type of the parameter list being read.
   bool evaluateMode = false;
   std::string evaluateFileName;

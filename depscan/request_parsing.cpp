@@ -116,19 +116,29 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
     }
     std::string_view value = ExpandedTokenView();
     evaluateFileName = value;
-    AddImage(value, true, true);
+    if (!ClassifiedBefore(kAsTexture)) AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
     // Cut like a name: a type that long is no "vrxstream" either way.
     evaluateType.assign(text, 0, kZpMaxPathLength);
   } else if (!mayBeAPath) {
     return;
   } else if (name == "shaderfilename") {
-    AddShader(std::string(ExpandedTokenView()));
+    if (!ClassifiedBefore(kAsShader)) AddShader(std::string(ExpandedTokenView()));
   } else if (name == "imagefilename") {
-    AddImage(ExpandedTokenView(), false, true);
-  } else {
+    if (!ClassifiedBefore(kAsOutput)) AddImage(ExpandedTokenView(), false, true);
+  } else if (!ClassifiedBefore(kAsTexture)) {
     AddImage(ExpandedTokenView(), true, true);
   }
+}
+
+bool DependencyTracker::ClassifiedBefore(uint8_t way) {
+  const std::shared_ptr<const std::string>& stored = currentScanner->storedString();
+  if (!stored || stored->size() < kLongTableString) return false;
+  ClassifiedTableString& entry = classifiedTableStrings[stored.get()];
+  if (entry.ways & way) return true;
+  entry.text = stored;
+  entry.ways |= way;
+  return false;
 }
 
 std::string DependencyTracker::ExpandedTokenText() { return std::string(ExpandedTokenView()); }

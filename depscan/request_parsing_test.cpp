@@ -164,3 +164,34 @@ TEST_F(RequestParsingTest, OperationsOutsideTheLoopReadTheirOwnForms) {
   tracker.SkipArrays(3);  // stops at the end
   EXPECT_EQ(static_cast<uint32_t>(RibToken::End), tracker.NextToken());
 }
+
+namespace {
+
+// A string-table definition of the binary encoding (id, 4-byte length) and a
+// reference to it.
+std::string DefineTableString(char id, const std::string& text) {
+  std::string length;
+  for (int shift = 24; shift >= 0; shift -= 8) length += char((text.size() >> shift) & 0xFF);
+  return std::string("\315") + id + "\243" + length + text;
+}
+std::string TableReference(char id) { return std::string("\317") + id; }
+
+}  // namespace
+
+// A long table string brought back again and again is classified once per
+// way it is used, and a redefined id is classified afresh.
+TEST_F(RequestParsingTest, TableStringsAreClassifiedOncePerUse) {
+  const std::string folder = "a_folder_name_long_enough_to_make_the_path_a_long_table_string/";
+  WriteTiff(folder + "a.tif");
+  const std::string found = Path(folder + "a.tif"), missing = Path(folder + "b.tif");
+  std::string value = "\"string\" 1 " + TableReference('\0') + " ";
+  std::string again = "SetAttribute \"n\" \"texturename\" " + value + "\n";
+  auto tracker = Scan(DefineTableString('\0', found) + again + again +
+                      "SetAttribute \"n\" \"shaderfilename\" " + value + "\n" +
+                      "Evaluate \"type\" \"string\" 1 \"myproc\" \"filename\" " + value + "\n" +
+                      DefineTableString('\0', missing) + again + again);
+  EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ(Paths{found + ".oso"}, Entries(*tracker, DependencyKind::MissingShader));
+  EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Procedural));
+  EXPECT_EQ(Paths{missing}, Entries(*tracker, DependencyKind::MissingTexture));
+}

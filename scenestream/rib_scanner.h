@@ -47,6 +47,9 @@ class RibScanner : public yyRibFlexLexer {
   // Values of the last token of each kind; a token of one kind leaves the
   // others untouched. stringValue holds the bytes only (NULs possible).
   const std::string& stringValue() const { return storedValue_ ? *storedValue_ : stringValue_; }
+  // The string table's entry that the current string token brought back;
+  // null for a string read from the input itself.
+  const std::shared_ptr<const std::string>& storedString() const { return storedValue_; }
   int32_t intValue() const { return intValue_; }
   // Floats read from ASCII text are converted when asked for: a client that
   // reads no floats pays nothing for them.
