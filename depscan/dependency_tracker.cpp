@@ -50,7 +50,7 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
   struct stat info;
   auto* file = dynamic_cast<RibFromFile*>(source);
   if (file && file->IsOpen() && stat(streamName, &info) == 0 && S_ISREG(info.st_mode)) {
-    nestingChain.push_back({info.st_dev, info.st_ino});
+    nestingChain.push_back(StreamRouteOf(streamName, info));
   }
   trackShaders = kindMask & (DependencyKind::Shader | DependencyKind::MissingShader);
   trackTextures = kindMask & (DependencyKind::Texture | DependencyKind::MissingTexture);

@@ -11,6 +11,7 @@
 #include "hash_table.h"
 #include "out_of_memory.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "tool_options.h"
 
 namespace {
@@ -30,6 +31,7 @@ void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char
     std::fprintf(stderr, "%scannot open input file '%s' (system error: %s)\n", "tracwell: ",
                  path, ZpLastErrorText());
     delete source;
+    MarkInputUnreadable();
     return;
   }
   NoteActivity("reading", path);
@@ -59,7 +61,11 @@ void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions&
   }
   if (!allowDirectory) return;
   std::vector<std::string> entries;
-  ZpWalkDirectory(path, CollectRibEntry, &entries, false);
+  if (!ZpWalkDirectory(path, CollectRibEntry, &entries, false)) {
+    std::fprintf(stderr, "tracwell: cannot open input directory '%s' (system error: %s)\n", path,
+                 ZpLastErrorText());
+    MarkInputUnreadable();
+  }
   for (const std::string& entry : entries)
     AddInput(seenInputs, trackers, options, entry.c_str(), false);
 }

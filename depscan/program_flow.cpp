@@ -17,6 +17,7 @@
 #include "package_copy.h"
 #include "packaged_names.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "stream_order.h"
 #include "tool_options.h"
 #include "version.h"
@@ -171,5 +172,8 @@ int RunTracwell(int argc, char** argv) {
 
   for (DependencyTracker* tracker : trackers) delete tracker;
   for (StreamNode* node : streamNodes) delete node;
+  // Work that could not be done ends the run with status 1 (what the shot
+  // itself lacks does not).
+  if (status == 0) status = FailedWorkStatus();
   return FinishOutput(status);
 }

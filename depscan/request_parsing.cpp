@@ -2,6 +2,7 @@
 // of the token stream and hands every string value of their parameter lists
 // to the classification.
 #include "dependency_tracker.h"
+#include "relative_path.h"
 #include "rib_syntax_error.h"
 
 namespace {
@@ -149,11 +150,23 @@ std::string DependencyTracker::ExpandedTokenText() { return std::string(Expanded
 // working directory), so that the path variables keep only the texts that
 // variables expand, not a copy of every distinct value of the stream. The
 // text ends at its first NUL, as it does for the path variables.
+//
+// The expansion is recorded in its lexically normal form: "/shot/./tex/a.tif"
+// (a stream named "shot.rib" read from /shot), "/shot/tex//a.tif" and
+// "/shot/seq/../tex/a.tif" are one file, and must be one name in the
+// listing, the conflict report and the package.
 std::string_view DependencyTracker::ExpandedTokenView() {
   const char* path = StringTokenText(*currentScanner).c_str();
-  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) return plain;
-  pathVariables.ResolveInPlace(&path);
-  return path;
+  std::string_view expanded;
+  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) {
+    expanded = plain;
+  } else {
+    pathVariables.ResolveInPlace(&path);
+    expanded = path;
+  }
+  if (IsLexicallyNormal(expanded)) return expanded;
+  normalSpelling = RecordedSpelling(expanded);
+  return normalSpelling;
 }
 
 void DependencyTracker::ReadImageArgument(bool texture) {
