@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <ucontext.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -440,4 +441,40 @@ TEST(CrashHandlerTest, AStackOverflowIsReported) {
   EXPECT_EQ(child.err.rfind("Received signal 11 (Segmentation violation)", 0), 0u) << child.err;
   EXPECT_TRUE(std::regex_search(child.err, kMemoryLine)) << child.err;
   EXPECT_NE(child.err.find(kBanner), std::string::npos);
+}
+
+// A hangup may stop a thread anywhere in the unwinder while an exception
+// travels up; the report's stack walk must not depend on that state.
+TEST(CrashHandlerTest, HangupsWhileExceptionsUnwindAreReportedSafely) {
+  const char* build = getenv("ZP_TEST_BUILD_DIR");
+  std::string helper = std::string(build ? build : ".") + "/foundation/crash_storm_helper";
+  ChildResult child = RunInChild([&helper] {
+    unsetenv("ZP_DUMP_CORE");
+    execl(helper.c_str(), helper.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  });
+  EXPECT_TRUE(ExitedWith(child.status, 0)) << child.status;
+  EXPECT_EQ(child.err.find("during the report"), std::string::npos);
+  EXPECT_NE(child.err.find("all caught\n"), std::string::npos);
+  EXPECT_GT(Count(child.err, "Received signal 1 (Hangup)"), 10u);
+}
+
+// A frame chain that leads nowhere ends the trace, not the report.
+TEST(CrashHandlerTest, ABrokenFrameChainStillGivesTheWholeReport) {
+  for (uintptr_t framePointer : {uintptr_t{0x10}, ~uintptr_t{0} - 15, uintptr_t{0x7}}) {
+    ChildResult child = RunInChild([framePointer] {
+      unsetenv("ZP_DUMP_CORE");
+      ZpInstallCrashHandler();
+      ucontext_t context;
+      getcontext(&context);
+      context.uc_mcontext.gregs[REG_RBP] = greg_t(framePointer);
+      siginfo_t info{};
+      ZpCrashSignalHandler(SIGHUP, &info, &context);
+      Say("went on\n");
+    });
+    EXPECT_TRUE(ExitedWith(child.status, 0)) << child.err;
+    EXPECT_NE(child.err.find("\nRegisters dump:\n"), std::string::npos) << child.err;
+    EXPECT_TRUE(std::regex_search(child.err, kMemoryLine)) << child.err;
+    EXPECT_NE(child.err.find("went on\n"), std::string::npos) << child.err;
+  }
 }
