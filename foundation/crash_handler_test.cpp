@@ -21,39 +21,11 @@
 
 namespace {
 
-struct ChildResult {
-  std::string err;
-  int status = -1;
-};
+using ChildResult = ZpChildResult;
 
-// Runs `body` in a forked child with its standard error piped back, so that
-// installing handlers and dying of signals stays out of the test process.
-ChildResult RunInChild(const std::function<void()>& body) {
-  ChildResult result;
-  int fds[2];
-  if (pipe(fds) != 0) return result;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 2);
-    close(fds[1]);
-    body();
-    _exit(0);
-  }
-  close(fds[1]);
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
-    if (n > 0) result.err.append(chunk, size_t(n));
-  }
-  close(fds[0]);
-  waitpid(pid, &result.status, 0);
-  return result;
-}
+ChildResult RunInChild(const std::function<void()>& body) { return ZpRunInChild(body); }
 
-bool ExitedWith(int status, int code) {
-  return WIFEXITED(status) && WEXITSTATUS(status) == code;
-}
+bool ExitedWith(int status, int code) { return ZpExitedWith(status, code); }
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t count = 0;
