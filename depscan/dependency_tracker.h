@@ -198,6 +198,14 @@ class DependencyTracker {
 // always printed.
 void ReportFirstParseError(void* user, int severity, const char* message);
 
+// True when the name holds a line feed or a carriage return.
+bool HasLineBreak(std::string_view name);
+
+// For a stream name about to be printed on a line of its own (the stream
+// order, a packaging note): false, with the listing's message (the breaks
+// shown as \n and \r), when it holds a line break and would forge lines.
+bool MayPrintName(std::string_view name);
+
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.
 bool HasTextureExtension(std::string_view value);
