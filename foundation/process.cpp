@@ -34,17 +34,17 @@ struct SpawnSetup {
   int execFailure = 255;
 };
 
-// The signals that end a run are held back while a child is started and
-// registered, so that an interruption always finds the child it must stop.
-class InterruptionsHeld {
+// Signals are held back while a child is started and registered: an
+// interruption then always finds the child it must stop, and no handler of
+// the parent runs in the vforked child, which shares the parent's memory.
+class SignalsHeld {
  public:
-  InterruptionsHeld() {
+  SignalsHeld() {
     sigset_t held;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGTERM, SIGQUIT}) sigaddset(&held, signal);
+    sigfillset(&held);
     pthread_sigmask(SIG_BLOCK, &held, &previous_);
   }
-  ~InterruptionsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
   const sigset_t& previous() const { return previous_; }
 
  private:
@@ -81,9 +81,10 @@ void CloseDescriptorsFrom3() {
   for (int fd = 3, end = getdtablesize(); fd < end; ++fd) close(fd);
 }
 
-// In the vforked child: the parent's handlers must not run here (the child
-// shares the parent's memory until it executes the program), and the
-// program gets the signal mask the parent had before it held signals back.
+// In the vforked child, before the signals are let through again: the
+// parent's handlers must not run here (the child shares the parent's memory
+// until it executes the program), and the program gets the signal mask the
+// parent had before it held signals back.
 void ResetSignals(const sigset_t& mask) {
   struct sigaction action;
   for (int signal = 1; signal < NSIG; ++signal) {
@@ -207,7 +208,7 @@ int64_t Spawn(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, const SpawnS
     return 0;
   }
 
-  InterruptionsHeld held;
+  SignalsHeld held;
   pid_t pid = vfork();
   if (pid < 0) {
     CloseAll(pipes);
