@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "descriptors.h"
+
 namespace {
 
 enum { kReadEnd = 0, kWriteEnd = 1 };
@@ -44,14 +46,6 @@ bool MakePipes(SpawnPipes& pipes, bool wantIn, bool wantOut, bool wantErr) {
   return true;
 }
 
-// Everything from descriptor 3 up, in one system call where the kernel
-// offers one: with open-file limits of 2^20 a close per descriptor would cost
-// a million calls per child.
-void CloseDescriptorsFrom3() {
-  if (close_range(3, ~0U, 0) == 0) return;
-  for (int fd = 3, end = getdtablesize(); fd < end; ++fd) close(fd);
-}
-
 // Runs in the vforked child: only descriptor work, then exec or _exit.
 [[noreturn]] void RunChild(const SpawnPipes& pipes, bool newProcessGroup, const char* program,
                            char* const* argv) {
@@ -71,7 +65,7 @@ void CloseDescriptorsFrom3() {
     ok = ok && dup2(pipes.out[kWriteEnd], 2) >= 0;
   }
   if (!ok) _exit(1);
-  CloseDescriptorsFrom3();
+  ZpCloseDescriptorsFrom(3);
   if (newProcessGroup) setpgid(0, 0);
   int result = program[0] == '/' ? execv(program, argv) : execvp(program, argv);
   _exit(result);
