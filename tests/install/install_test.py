@@ -22,7 +22,8 @@ library_without_soname   a renderer library without SONAME is needed by its name
                          installed plug-in loads once the products are moved; one that
                          lacks a function stops the link
 compiler_launcher        a launcher given is used (with Make); ccache is left out when it
-                         cannot write its cache or ZP_CCACHE is off
+                         cannot write its cache or ZP_CCACHE is off; BUILD_TESTING and its
+                         older name ZP_BUILD_TESTS turn the tests off
 api_version_defined_once the plug-in's entry file compiles, and without its
                          MNoVersionString it does not: the host's header would define
                          MApiVersion a second time
@@ -424,17 +425,21 @@ def compiler_launcher(opts, work):
     # a folder below it.
     home = os.path.join(work, "no-home")
     open(home, "w").close()
-    env = dict(os.environ, HOME=home)
-    for variable in ("CCACHE_DIR", "XDG_CACHE_HOME", "CMAKE_C_COMPILER_LAUNCHER",
-                     "CMAKE_CXX_COMPILER_LAUNCHER"):
-        env.pop(variable, None)
+    # Nor may ccache's own settings (CCACHE_DIR, CCACHE_DISABLE, ...) or a
+    # launcher come from the environment.
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("CCACHE_") and k not in ("XDG_CACHE_HOME",
+                                                        "CMAKE_C_COMPILER_LAUNCHER",
+                                                        "CMAKE_CXX_COMPILER_LAUNCHER")}
+    env["HOME"] = home
     have_ccache = shutil.which("ccache") is not None
+    # (GoogleTest is hidden: the older name of BUILD_TESTING must work too.)
     for name, extra, expect in (
-            ("no_home", [], ["-- ccache cannot compile here"] if have_ccache else []),
-            ("turned_off", ["-DZP_CCACHE=OFF"], [])):
+            ("no_home", ["-DBUILD_TESTING=OFF"],
+             ["-- ccache cannot compile here"] if have_ccache else []),
+            ("turned_off", ["-DZP_CCACHE=OFF", "-DZP_BUILD_TESTS=OFF"], [])):
         build = os.path.join(work, name)
-        output = configured(opts, build, {}, PLUGIN_ONLY + ["-DBUILD_TESTING=OFF"] + extra,
-                            env=env)
+        output = configured(opts, build, {}, PLUGIN_ONLY + extra, env=env)
         if expect and not any(l.startswith(expect[0]) for l in output.splitlines()):
             raise Failure("configuring said no '%s...':\n%s" % (expect[0], output))
         commands = build_commands(build, "splineexport")
