@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "descriptors.h"
 #include "interruption.h"
 
 namespace {
@@ -73,14 +74,6 @@ bool MakePipes(SpawnPipes& pipes, bool wantIn, bool wantOut, bool wantErr) {
   return true;
 }
 
-// Everything from descriptor 3 up, in one system call where the kernel
-// offers one: with open-file limits of 2^20 a close per descriptor would cost
-// a million calls per child.
-void CloseDescriptorsFrom3() {
-  if (close_range(3, ~0U, 0) == 0) return;
-  for (int fd = 3, end = getdtablesize(); fd < end; ++fd) close(fd);
-}
-
 // In the vforked child, before the signals are let through again: the
 // parent's handlers must not run here (the child shares the parent's memory
 // until it executes the program), and the program gets the signal mask the
@@ -124,7 +117,7 @@ void ResetSignals(const sigset_t& mask) {
     ok = ok && dup2(pipes.out[kWriteEnd], 2) >= 0;
   }
   if (!ok) _exit(1);
-  CloseDescriptorsFrom3();
+  ZpCloseDescriptorsFrom(3);
   if (setup.newProcessGroup) setpgid(0, 0);
   if (program[0] == '/') {
     execv(program, argv);
