@@ -178,13 +178,19 @@ class DependencyTracker {
   };
   std::unordered_map<const std::string*, ClassifiedTableString> classifiedTableStrings;
   static constexpr size_t kLongTableString = 64;
-  static constexpr uint8_t kAsTexture = 1, kAsShader = 2, kAsOutput = 4;
+  static constexpr uint8_t kAsTexture = 1, kAsShader = 2, kAsOutput = 4, kAsProcedural = 8,
+                           kAsStream = 16;
   // True when the current value is a long table string already classified
   // this way; otherwise remembers that it now is (when it is one).
   bool ClassifiedBefore(uint8_t way);
+  // The same for a table string held from earlier in the request (null:
+  // none).
+  bool ClassifiedBefore(const std::shared_ptr<const std::string>& stored, uint8_t way);
   // The Evaluate file name and type of the parameter list being read.
   bool evaluateMode = false;
   std::string evaluateFileName;
+  // The table string that gave the file name, when one did.
+  std::shared_ptr<const std::string> evaluateFileNameString;
   std::string evaluateType;
   // The routes being read on the current nesting chain, outermost first
   // (the stream itself when it is a file), and the number of nested
@@ -209,6 +215,14 @@ class DependencyTracker {
 // ignores every later one but a fatal one, which ends the run and so is
 // always printed.
 void ReportFirstParseError(void* user, int severity, const char* message);
+
+// True when the name holds a line feed or a carriage return.
+bool HasLineBreak(std::string_view name);
+
+// For a stream name about to be printed on a line of its own (the stream
+// order, a packaging note): false, with the listing's message (the breaks
+// shown as \n and \r), when it holds a line break and would forge lines.
+bool MayPrintName(std::string_view name);
 
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.

@@ -68,10 +68,15 @@ void DependencyTracker::AddNestedStream(const std::string& path) {
 }
 
 void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRoute& route) {
-  auto* source = new RibFromFile(path.c_str());
-  if (!source->IsOpen()) {
+  // Checked again as it is opened: the file may have been swapped since.
+  auto* source = new RibFromFile(path.c_str(), true);
+  if (!source->IsRegular()) {
+    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+  } else if (!source->IsOpen()) {
     fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
             ZpLastErrorText());
+  }
+  if (!source->IsOpen()) {
     delete source;
     Enter(missingStreams, path);
     return;

@@ -13,6 +13,7 @@
 #include "env_strings.h"
 #include "hash_table.h"
 #include "input_collection.h"
+#include "interruption.h"
 #include "out_of_memory.h"
 #include "package_copy.h"
 #include "packaged_names.h"
@@ -147,6 +148,7 @@ int FinishOutput(int status) {
 int RunTracwell(int argc, char** argv) {
   RestoreChildSignal();
   ZpInstallCrashHandler();
+  ZpInstallInterruptHandler("tracwell: interrupted");
   InstallOutOfMemoryHandler();
   TIFFSetErrorHandler(SilentTiffHandler);
   TIFFSetWarningHandler(SilentTiffHandler);

@@ -78,6 +78,7 @@ void DependencyTracker::HandleEvaluate() { ParseParameterList(true); }
 void DependencyTracker::ParseParameterList(bool evaluate) {
   evaluateMode = evaluate;
   evaluateFileName.clear();
+  evaluateFileNameString.reset();
   evaluateType.clear();
   while (PeekToken() == RibToken::String) {
     // Only the few names of the classification matter: a long one is
@@ -91,9 +92,12 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
   // Without a file name there is nothing to look for: an empty name would
   // also hide every other entry of its table from the sorted listing.
   if (evaluateFileName.empty()) return;
+  // A long table string named as this kind before is recorded already.
+  bool stream = evaluateType == "vrxstream";
+  if (ClassifiedBefore(evaluateFileNameString, stream ? kAsStream : kAsProcedural)) return;
   // Copies, since a nested stream's own parameter lists reuse the members.
   std::string fileName = evaluateFileName;
-  if (evaluateType == "vrxstream") {
+  if (stream) {
     AddNestedStream(fileName);
   } else {
     AddProcedural(fileName);
@@ -117,6 +121,7 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
     }
     std::string_view value = ExpandedTokenView();
     evaluateFileName = value;
+    evaluateFileNameString = currentScanner->storedString();
     if (!ClassifiedBefore(kAsTexture)) AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
     // Cut like a name: a type that long is no "vrxstream" either way.
@@ -133,7 +138,11 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
 }
 
 bool DependencyTracker::ClassifiedBefore(uint8_t way) {
-  const std::shared_ptr<const std::string>& stored = currentScanner->storedString();
+  return ClassifiedBefore(currentScanner->storedString(), way);
+}
+
+bool DependencyTracker::ClassifiedBefore(const std::shared_ptr<const std::string>& stored,
+                                         uint8_t way) {
   if (!stored || stored->size() < kLongTableString) return false;
   ClassifiedTableString& entry = classifiedTableStrings[stored.get()];
   if (entry.ways & way) return true;

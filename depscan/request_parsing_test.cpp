@@ -216,9 +216,14 @@ TEST_F(RequestParsingTest, TableStringsAreClassifiedOncePerUse) {
   auto tracker = Scan(DefineTableString('\0', found) + again + again +
                       "SetAttribute \"n\" \"shaderfilename\" " + value + "\n" +
                       "Evaluate \"type\" \"string\" 1 \"myproc\" \"filename\" " + value + "\n" +
-                      DefineTableString('\0', missing) + again + again);
+                      "Evaluate \"type\" \"string\" 1 \"myproc\" \"filename\" " + value + "\n" +
+                      "Evaluate \"type\" \"string\" 1 \"vrxstream\" \"filename\" " + value +
+                      "\n" + DefineTableString('\0', missing) + again + again +
+                      "Evaluate \"filename\" " + value + " \"type\" \"string\" 1 \"myproc\"\n");
   EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Texture));
   EXPECT_EQ(Paths{found + ".oso"}, Entries(*tracker, DependencyKind::MissingShader));
   EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Procedural));
+  EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Stream));
   EXPECT_EQ(Paths{missing}, Entries(*tracker, DependencyKind::MissingTexture));
+  EXPECT_EQ(Paths{missing}, Entries(*tracker, DependencyKind::MissingProcedural));
 }

@@ -56,7 +56,7 @@ class RibScanner : public yyRibFlexLexer {
   double floatValue() const { return floatTextLength_ ? ConvertFloatText() : floatValue_; }
 
   const char* streamName() const { return streamName_.c_str(); }
-  int line() const { return line_; }
+  int64_t line() const { return line_; }
 
   // The next n bytes of input, raw, across refills; false when the input
   // ends first (the bytes read so far are in dst). n = 0 reads nothing.
@@ -178,7 +178,7 @@ class RibScanner : public yyRibFlexLexer {
 
   RibSource* source_;
   std::string streamName_;
-  int line_ = 1;
+  int64_t line_ = 1;
   int32_t intValue_ = 0;
   mutable double floatValue_ = 0.0;
   // The text of the last Float token while it is not converted yet.
