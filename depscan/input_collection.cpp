@@ -26,13 +26,15 @@ bool TakeOnce(ZpHashTable& seenInputs, const char* path) {
 // A ".rib" entry of a directory is read only when it is a regular file: a
 // FIFO or a device there would block the run or never end. An input named
 // on the command line is read whatever it is, but not for a package, which
-// reads each stream a second time to rewrite it.
+// reads each stream a second time to rewrite it: such an input word cannot
+// be read, and the run fails.
 void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char* path,
-                   bool regularOnly) {
-  RibFromFile* source = new RibFromFile(path, regularOnly);
+                   bool inputWord) {
+  RibFromFile* source = new RibFromFile(path, !inputWord || options.package);
   if (!source->IsRegular()) {
     std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
     delete source;
+    if (inputWord) MarkInputUnreadable();
     return;
   }
   if (!source->IsOpen()) {
@@ -54,7 +56,7 @@ void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions&
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    AddStreamFile(trackers, options, path, !allowDirectory || options.package);
+    AddStreamFile(trackers, options, path, allowDirectory);
     return;
   }
   if (!allowDirectory) return;

@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "interruption.h"
+#include "process.h"
 #include "test_support.h"
 
 namespace {
@@ -60,6 +62,28 @@ TEST(PackageWriterTest, WrittenUnderATemporaryNameThenRenamed) {
   EXPECT_EQ(ZpReadWholeFile(dir / "a.tif"), "new bytes");
 }
 
+// The temporary file keeps the final name's extension; a stream over the
+// file is flushed by the commit.
+TEST(PackageWriterTest, AStreamOverTheFileIsCommittedWhole) {
+  ZpTestDir dir;
+  auto package = Open(dir.Path());
+  std::string error;
+  auto file = PackageFile::Create(*package, "shot.rib", &error);
+  ASSERT_NE(file, nullptr) << error;
+  std::set<std::string> during = Names(dir.Path());
+  ASSERT_EQ(during.size(), 1u);
+  const std::string temporary = *during.begin();
+  EXPECT_EQ(temporary.compare(0, 10, ".tracwell-"), 0) << temporary;
+  EXPECT_EQ(temporary.substr(temporary.size() - 9), ".part.rib") << temporary;
+  FILE* out = file->Stream();
+  ASSERT_NE(out, nullptr) << file->error();
+  EXPECT_EQ(file->Stream(), out);
+  std::fputs("Render \"x\"\n", out);
+  ASSERT_TRUE(file->Commit()) << file->error();
+  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"shot.rib"});
+  EXPECT_EQ(ZpReadWholeFile(dir / "shot.rib"), "Render \"x\"\n");
+}
+
 // Abort, destruction without a commit and a commit that cannot rename (a
 // folder holds the name) leave the folder as it was.
 TEST(PackageWriterTest, FailureRemovesTheTemporaryFile) {
@@ -104,10 +128,15 @@ TEST(PackageWriterTest, AFileSizeLimitIsAWriteError) {
     bool committed = written && file->Commit();
     fputs(written ? "written\n" : ("failed: " + file->error() + "\n").c_str(), stderr);
     file.reset();  // as the caller's failure path does
-    _exit(committed ? 1 : 0);
+    // The same through a stream: the commit sees the failed write.
+    auto streamed = PackageFile::Create(*package, "big.rib", &error);
+    std::fwrite(data.data(), 1, data.size(), streamed->Stream());
+    bool streamCommitted = streamed->Commit();
+    fprintf(stderr, "stream: %s\n", streamed->error().c_str());
+    _exit(committed || streamCommitted ? 1 : 0);
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 0)) << child.status << child.err;
-  EXPECT_EQ(child.err, "failed: write: File too large\n");
+  EXPECT_EQ(child.err, "failed: write: File too large\nstream: write: File too large\n");
   EXPECT_EQ(Names(dir.Path()), std::set<std::string>{});
 }
 
@@ -159,10 +188,18 @@ TEST(PackageWriterTest, AFolderSwappedForALinkReceivesNothing) {
   file->Write("shrunk", 6);
   ASSERT_TRUE(file->Commit());
   EXPECT_EQ(CopyIntoPackage(source.c_str(), *package, "b.tif", &error), CopyResult::kCopied);
+  // A program given the temporary path writes into the opened folder too.
+  auto written = PackageFile::Create(*package, "c.tif", &error);
+  ASSERT_NE(written, nullptr) << error;
+  std::string command = "printf program > " + ZpShellQuote(written->TemporaryPath().c_str());
+  ASSERT_EQ(ZpRunCommand(command.c_str(), static_cast<const char*>(nullptr)), 0);
+  ASSERT_TRUE(written->Commit());
   EXPECT_EQ(ZpReadWholeFile(source), "source bytes");
   EXPECT_EQ(Names(sources.Path()), std::set<std::string>{"a.tif"});
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/a.tif"), "shrunk");
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/b.tif"), "source bytes");
+  EXPECT_EQ(ZpReadWholeFile(dir / "moved/c.tif"), "program");
+  EXPECT_EQ(package->OpenedPath().compare(0, 6, "/proc/"), 0) << package->OpenedPath();
 }
 
 // A second opening of the package folder waits until the first is closed.
