@@ -270,6 +270,12 @@ void PackageFile::Abort() {
   ZpUnregister(ticket_);
 }
 
+bool PackageFile::HoldsContent() const {
+  struct stat info;
+  return !done_ && fstatat(folder_.fd(), temporary_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
 std::string PackageFile::TemporaryPath() const {
   return folder_.OpenedPath() + "/" + temporary_;
 }

@@ -122,6 +122,9 @@ class PackageFile {
   void Abort();
 
   int fd() const { return fd_; }
+  // True when the temporary name holds a regular file with something in it,
+  // as a program that writes it (TemporaryPath) may have left it.
+  bool HoldsContent() const;
   // The temporary file's path, for a program that writes the file itself:
   // through this process's descriptor of the folder (/proc/<pid>/fd/<n>/),
   // so that a folder renamed away and replaced by a link meanwhile still

@@ -1,6 +1,5 @@
 #include "package_writer.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,23 +14,11 @@
 #include <thread>
 
 #include "interruption.h"
+#include "packaging_test_support.h"
 #include "process.h"
 #include "test_support.h"
 
 namespace {
-
-// The names in a folder.
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
 
 std::unique_ptr<PackageDirectory> Open(const std::string& path) {
   std::string error;
@@ -53,12 +40,12 @@ TEST(PackageWriterTest, WrittenUnderATemporaryNameThenRenamed) {
   ASSERT_NE(file, nullptr) << error;
   ASSERT_TRUE(file->Write("new ", 4));
   ASSERT_TRUE(file->Write("bytes", 5));
-  std::set<std::string> during = Names(dir.Path());
+  std::set<std::string> during = FolderNames(dir.Path());
   EXPECT_EQ(during.size(), 2u);
   EXPECT_EQ(ZpReadWholeFile(dir / "a.tif"), "old");
   EXPECT_EQ(ZpReadWholeFile(file->TemporaryPath()), "new bytes");
   ASSERT_TRUE(file->Commit());
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.tif"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"a.tif"});
   EXPECT_EQ(ZpReadWholeFile(dir / "a.tif"), "new bytes");
 }
 
@@ -70,7 +57,7 @@ TEST(PackageWriterTest, AStreamOverTheFileIsCommittedWhole) {
   std::string error;
   auto file = PackageFile::Create(*package, "shot.rib", &error);
   ASSERT_NE(file, nullptr) << error;
-  std::set<std::string> during = Names(dir.Path());
+  std::set<std::string> during = FolderNames(dir.Path());
   ASSERT_EQ(during.size(), 1u);
   const std::string temporary = *during.begin();
   EXPECT_EQ(temporary.compare(0, 10, ".tracwell-"), 0) << temporary;
@@ -80,7 +67,7 @@ TEST(PackageWriterTest, AStreamOverTheFileIsCommittedWhole) {
   EXPECT_EQ(file->Stream(), out);
   std::fputs("Render \"x\"\n", out);
   ASSERT_TRUE(file->Commit()) << file->error();
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"shot.rib"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"shot.rib"});
   EXPECT_EQ(ZpReadWholeFile(dir / "shot.rib"), "Render \"x\"\n");
 }
 
@@ -92,24 +79,24 @@ TEST(PackageWriterTest, FailureRemovesTheTemporaryFile) {
   ASSERT_EQ(mkdir((dir / "busy").c_str(), 0755), 0);
   dir.WriteFile("busy/inside", "x");
   auto package = Open(dir.Path());
-  const std::set<std::string> before = Names(dir.Path());
+  const std::set<std::string> before = FolderNames(dir.Path());
   std::string error;
   auto aborted = PackageFile::Create(*package, "kept.tif", &error);
   ASSERT_NE(aborted, nullptr);
   aborted->Write("half", 4);
   aborted->Abort();
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   {
     auto dropped = PackageFile::Create(*package, "kept.tif", &error);
     ASSERT_NE(dropped, nullptr);
     dropped->Write("half", 4);
   }
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   auto blocked = PackageFile::Create(*package, "busy", &error);
   ASSERT_NE(blocked, nullptr);
   EXPECT_FALSE(blocked->Commit());
   EXPECT_NE(blocked->error(), "");
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   EXPECT_EQ(ZpReadWholeFile(dir / "kept.tif"), "kept");
 }
 
@@ -137,7 +124,7 @@ TEST(PackageWriterTest, AFileSizeLimitIsAWriteError) {
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 0)) << child.status << child.err;
   EXPECT_EQ(child.err, "failed: write: File too large\nstream: write: File too large\n");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{});
 }
 
 // No symbolic link is followed to a sub-folder, nor out of the package; a
@@ -169,7 +156,7 @@ TEST(PackageWriterTest, SymbolicLinksAreNeverFollowed) {
   EXPECT_TRUE(S_ISREG(info.st_mode));
   EXPECT_EQ(ZpReadWholeFile(dir / "sub/a.tif"), "packaged");
   EXPECT_EQ(ZpReadWholeFile(target), "outside");
-  EXPECT_EQ(Names(outside.Path()), std::set<std::string>{"target.tif"});
+  EXPECT_EQ(FolderNames(outside.Path()), std::set<std::string>{"target.tif"});
 }
 
 // The package folder renamed away and replaced by a link to the sources
@@ -195,7 +182,7 @@ TEST(PackageWriterTest, AFolderSwappedForALinkReceivesNothing) {
   ASSERT_EQ(ZpRunCommand(command.c_str(), static_cast<const char*>(nullptr)), 0);
   ASSERT_TRUE(written->Commit());
   EXPECT_EQ(ZpReadWholeFile(source), "source bytes");
-  EXPECT_EQ(Names(sources.Path()), std::set<std::string>{"a.tif"});
+  EXPECT_EQ(FolderNames(sources.Path()), std::set<std::string>{"a.tif"});
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/a.tif"), "shrunk");
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/b.tif"), "source bytes");
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/c.tif"), "program");
@@ -237,7 +224,7 @@ TEST(PackageWriterTest, OnlyRegularFilesAreCopied) {
   EXPECT_EQ(CopyIntoPackage("/dev/zero", *package, "zero", &error), CopyResult::kNotRegular);
   EXPECT_EQ(CopyIntoPackage((sources / "none").c_str(), *package, "none", &error),
             CopyResult::kCannotRead);
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"tool"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"tool"});
 }
 
 // An interruption while a file is being written removes it.
@@ -253,5 +240,5 @@ TEST(PackageWriterTest, AnInterruptionRemovesTheFileBeingWritten) {
     raise(SIGINT);
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 130)) << child.status;
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"done.tif"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"done.tif"});
 }
