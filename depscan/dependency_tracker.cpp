@@ -16,6 +16,7 @@ constexpr float kTableLoadFactor = 0.75f;
 
 // Set once the first scan message of the run has been printed.
 bool scanMessagePrinted = false;
+bool scansQuiet = false;
 
 constexpr int kFatal = 3;
 
@@ -35,9 +36,13 @@ bool MayPrintName(std::string_view name) {
   return false;
 }
 
+QuietScans::QuietScans() : wasActive_(scansQuiet) { scansQuiet = true; }
+QuietScans::~QuietScans() { scansQuiet = wasActive_; }
+bool QuietScans::Active() { return scansQuiet; }
+
 void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
   // A fatal message ends the run: it must be seen whatever came before.
-  if (scanMessagePrinted && severity != kFatal) return;
+  if (severity != kFatal && (scanMessagePrinted || scansQuiet)) return;
   fprintf(stderr, "tracwell: %s\n", message);
   scanMessagePrinted = true;
 }
@@ -126,7 +131,8 @@ bool DependencyTracker::Records(std::string_view name) {
   if (!HasLineBreak(name)) return true;
   if (!lineBreakReported) {
     lineBreakReported = true;
-    fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n",
+    if (!QuietScans::Active())
+      fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n",
             currentScanner ? currentScanner->streamName() : Name());
   }
   return false;

@@ -127,6 +127,14 @@ class DependencyTracker {
   // stack.
   static constexpr size_t kMaxNestingDepth = 256;
 
+  // False: nested streams are recorded but never read (the package's check
+  // of a run that does not package them). Set before Scan.
+  bool readsNestedStreams = true;
+  // The nested-stream paths that were read: each route is read under the
+  // first path met, and only that path's spellings of its names are
+  // recorded.
+  DependencySet readStreams;
+
  private:
   using FileIdentity = std::pair<dev_t, ino_t>;
   // A stream as one route reads it: the file, and the folder that gives its
@@ -223,6 +231,21 @@ bool HasLineBreak(std::string_view name);
 // order, a packaging note): false, with the listing's message (the breaks
 // shown as \n and \r), when it holds a line break and would forge lines.
 bool MayPrintName(std::string_view name);
+
+// While one lives, scans print no message of their own (a fatal one aside,
+// which ends the run): the package's check reads streams and reports what
+// it finds in its own words.
+class QuietScans {
+ public:
+  QuietScans();
+  ~QuietScans();
+  QuietScans(const QuietScans&) = delete;
+  QuietScans& operator=(const QuietScans&) = delete;
+  static bool Active();
+
+ private:
+  bool wasActive_;
+};
 
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.

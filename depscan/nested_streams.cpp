@@ -56,10 +56,11 @@ void DependencyTracker::AddNestedStream(const std::string& path) {
   StreamRoute route;
   if (!existence.Exists(path) || !IsReadableStream(path, &route)) {
     Enter(missingStreams, path);
-  } else if (AlreadyRead(route)) {
+  } else if (AlreadyRead(route) || !readsNestedStreams) {
     RecordFoundStream(path);
   } else if (nestingDepth >= kMaxNestingDepth) {
-    fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
+    if (!QuietScans::Active())
+      fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
             path.c_str(), kMaxNestingDepth);
     RecordFoundStream(path);
   } else {
@@ -70,9 +71,10 @@ void DependencyTracker::AddNestedStream(const std::string& path) {
 void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRoute& route) {
   // Checked again as it is opened: the file may have been swapped since.
   auto* source = new RibFromFile(path.c_str(), true);
-  if (!source->IsRegular()) {
+  bool speak = !QuietScans::Active();
+  if (speak && !source->IsRegular()) {
     fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
-  } else if (!source->IsOpen()) {
+  } else if (speak && !source->IsOpen()) {
     fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
             ZpLastErrorText());
   }
@@ -82,6 +84,7 @@ void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRo
     return;
   }
   RecordFoundStream(path);
+  readStreams.Insert(path);
   nestingChain.push_back(route);
   ++nestingDepth;
   ScanNestedSource(source, path);
@@ -101,12 +104,15 @@ void DependencyTracker::RecordFoundStream(const std::string& path) {
 bool DependencyTracker::IsReadableStream(const std::string& path, StreamRoute* route) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
-            path.c_str(), ZpLastErrorText());
+    if (!QuietScans::Active())
+      fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
+              path.c_str(), ZpLastErrorText());
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    if (!QuietScans::Active())
+      fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n",
+              path.c_str());
     return false;
   }
   *route = StreamRouteOf(path, info);

@@ -14,6 +14,7 @@
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "test_support.h"
 #include "tool_options.h"
 
@@ -66,6 +67,7 @@ class PackagedNamesTest : public ::testing::Test {
     PackagedNameTable.ownsValues = true;
     ClearPackagedNames();
     IndexPackageSources();
+    ResetRunStatus();
   }
   static void SetPackagedName(const std::string& path, const std::string& name) {
     PackagedNameTable.Insert(path.c_str(),

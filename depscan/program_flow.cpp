@@ -16,6 +16,7 @@
 #include "interruption.h"
 #include "out_of_memory.h"
 #include "package_copy.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "rib_source.h"
 #include "run_status.h"
@@ -114,8 +115,9 @@ void PrintListing(DependencyTracker& tracker, const ToolOptions& options) {
 
 // The output phase: per stream its listing and conflict groups, or, for a
 // package or the stream order, the linked stream nodes in their place.
-void WriteOutput(const TrackerList& trackers, ToolOptions& options,
-                 std::vector<StreamNode*>& streamNodes, ZpHashTable& producedNames) {
+// Returns the exit status so far.
+int WriteOutput(const TrackerList& trackers, ToolOptions& options,
+                std::vector<StreamNode*>& streamNodes, ZpHashTable& producedNames) {
   bool useNodes = options.package || options.order;
   for (DependencyTracker* tracker : trackers) {
     if (useNodes) {
@@ -127,11 +129,15 @@ void WriteOutput(const TrackerList& trackers, ToolOptions& options,
   }
   if (useNodes) LinkAllStreamNodes(streamNodes, producedNames);
   if (options.package) {
+    // A package in the folder of the shot would write over it, and could
+    // never be moved: refused before anything is written.
+    if (PackageHoldsASource(trackers, options)) return 1;
     NoteActivity("building the package in", options.packageDir.c_str());
     BuildPackage(options, trackers, producedNames);
   } else if (options.order) {
     PrintStreamOrder(streamNodes);
   }
+  return 0;
 }
 
 // A listing that could not be written whole (a full disk, say) must not pass
@@ -170,7 +176,7 @@ int RunTracwell(int argc, char** argv) {
   TrackerList trackers;
   std::vector<StreamNode*> streamNodes;
   int status = ReadInputs(argc, argv, options, seenInputs, trackers);
-  if (status == 0) WriteOutput(trackers, options, streamNodes, producedNames);
+  if (status == 0) status = WriteOutput(trackers, options, streamNodes, producedNames);
 
   for (DependencyTracker* tracker : trackers) delete tracker;
   for (StreamNode* node : streamNodes) delete node;

@@ -58,6 +58,13 @@ class Fifo:
     """A named pipe."""
 
 
+class Executable:
+    """A file the case can run (a stand-in program of its own)."""
+
+    def __init__(self, text):
+        self.text = text
+
+
 class Pattern:
     """An expectation that the whole text must match as a regular expression."""
 
@@ -133,6 +140,10 @@ def write_tree(files, tmp):
             os.symlink(substitute(content.target, tmp), path)
         elif isinstance(content, Fifo):
             os.mkfifo(path)
+        elif isinstance(content, Executable):
+            with open(path, "w") as f:
+                f.write(substitute(content.text, tmp))
+            os.chmod(path, 0o755)
         elif isinstance(content, Generated):
             with open(path, "wb") as f:
                 f.write(content.make())
