@@ -69,6 +69,16 @@ void DependencyTracker::Scan() {
   classifiedTableStrings.clear();
 }
 
+ExistenceCache& DependencyTracker::Disk() {
+  uint64_t reads = currentScanner ? currentScanner->inputReads() : 0;
+  if (currentScanner != lastInputScanner || reads != lastInputReads) {
+    lastInputScanner = currentScanner;
+    lastInputReads = reads;
+    existence.NewInput();
+  }
+  return existence;
+}
+
 const char* DependencyTracker::Name() const { return name.c_str(); }
 
 DependencySet* DependencyTracker::KindTable(DependencyKind kind) {

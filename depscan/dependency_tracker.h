@@ -184,6 +184,11 @@ class DependencyTracker {
   // again); these spare the system calls of doing it.
   ExistenceCache existence;
   DependencySet nonTiffFiles;
+  // The existence tests, told first whether the current scanner has read
+  // input since the last test.
+  ExistenceCache& Disk();
+  const RibScanner* lastInputScanner = nullptr;
+  uint64_t lastInputReads = 0;
 };
 
 // The scanners' error callback: writes "tracwell: <message>" to standard

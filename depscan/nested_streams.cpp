@@ -28,7 +28,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 void DependencyTracker::AddShader(const std::string& value) {
   if (!trackShaders) return;
   std::string path = EndsWith(value, kShaderSuffix) ? value : value + kShaderSuffix;
-  if (existence.Exists(path)) {
+  if (Disk().Exists(path)) {
     Enter(shaders, path);
     SetResolvedName(path, path);
   } else {
@@ -39,7 +39,7 @@ void DependencyTracker::AddShader(const std::string& value) {
 void DependencyTracker::AddProcedural(const std::string& procedural) {
   for (const char* suffix : kProceduralSuffixes) {
     std::string path = procedural + suffix;
-    if (existence.Exists(path)) {
+    if (Disk().Exists(path)) {
       Enter(procedurals, path);
       SetResolvedName(procedural, path);
       return;
@@ -53,7 +53,7 @@ void DependencyTracker::AddProcedural(const std::string& procedural) {
 void DependencyTracker::AddNestedStream(const std::string& path) {
   if (!Records(path)) return;
   FileIdentity identity;
-  if (!existence.Exists(path) || !IsReadableStream(path, &identity)) {
+  if (!Disk().Exists(path) || !IsReadableStream(path, &identity)) {
     Enter(missingStreams, path);
   } else if (AlreadyRead(identity)) {
     RecordFoundStream(path);
