@@ -22,7 +22,7 @@ endfunction()
 
 # zp_folder_tests(NAME LIBS...): NAME_tests from the folder's *_test.cpp.
 function(zp_folder_tests name)
-  if(NOT ZP_BUILD_TESTS)
+  if(NOT BUILD_TESTING)
     return()
   endif()
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)

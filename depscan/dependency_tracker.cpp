@@ -19,12 +19,21 @@ bool scanMessagePrinted = false;
 
 constexpr int kFatal = 3;
 
+}  // namespace
+
 // Two scans of the bytes: find_first_of would look each byte up in turn.
 bool HasLineBreak(std::string_view name) {
   return std::memchr(name.data(), '\n', name.size()) || std::memchr(name.data(), '\r', name.size());
 }
 
-}  // namespace
+bool MayPrintName(std::string_view name) {
+  if (!HasLineBreak(name)) return true;
+  // The message itself must not break the line: the breaks are shown.
+  std::string shown;
+  for (char c : name) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+  fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n", shown.c_str());
+  return false;
+}
 
 void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
   // A fatal message ends the run: it must be seen whatever came before.
@@ -50,7 +59,7 @@ DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
   struct stat info;
   auto* file = dynamic_cast<RibFromFile*>(source);
   if (file && file->IsOpen() && stat(streamName, &info) == 0 && S_ISREG(info.st_mode)) {
-    nestingChain.push_back({info.st_dev, info.st_ino});
+    nestingChain.push_back(StreamRouteOf(streamName, info));
   }
   trackShaders = kindMask & (DependencyKind::Shader | DependencyKind::MissingShader);
   trackTextures = kindMask & (DependencyKind::Texture | DependencyKind::MissingTexture);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -128,6 +129,19 @@ class DependencyTracker {
 
  private:
   using FileIdentity = std::pair<dev_t, ino_t>;
+  // A stream as one route reads it: the file, and the folder that gives its
+  // "${RIBDIR}" (by identity: every spelling of one folder reads the same
+  // files through it).
+  struct StreamRoute {
+    FileIdentity file;
+    FileIdentity folder;
+    bool operator<(const StreamRoute& other) const {
+      return file != other.file ? file < other.file : folder < other.folder;
+    }
+    bool operator==(const StreamRoute& other) const {
+      return file == other.file && folder == other.folder;
+    }
+  };
 
   DependencySet* KindTable(DependencyKind kind);
   // Never an empty key, and never a name that would break its listing line
@@ -140,16 +154,19 @@ class DependencyTracker {
   // would forge listing lines of its own. Such names are left out of every
   // table, with one message per tracker naming the stream.
   bool Records(std::string_view name);
-  // The regular file's identity; false, with a message, for anything else.
-  bool IsReadableStream(const std::string& path, FileIdentity* identity);
-  bool AlreadyRead(const FileIdentity& identity) const;
-  void ReadNestedStream(const std::string& path, const FileIdentity& identity);
+  // The route of a regular file; false, with a message, for anything else.
+  bool IsReadableStream(const std::string& path, StreamRoute* route);
+  bool AlreadyRead(const StreamRoute& route) const;
+  // The route of the regular file at path, whose status is file.
+  static StreamRoute StreamRouteOf(const std::string& path, const struct stat& file);
+  void ReadNestedStream(const std::string& path, const StreamRoute& route);
   void RecordFoundStream(const std::string& path);
   void ScanNestedSource(RibSource* source, const std::string& path);
 
   // Where the current value's expansion is written when the path variables
-  // need not keep it.
+  // need not keep it, and its normal form when it is not normal.
   std::string expansion;
+  std::string normalSpelling;
   // Long strings of a stream's string table, with the ways (a bit each) they
   // have been classified. A two-byte reference brings such a string back,
   // and classifying it again would cost its whole length at every reference;
@@ -161,22 +178,29 @@ class DependencyTracker {
   };
   std::unordered_map<const std::string*, ClassifiedTableString> classifiedTableStrings;
   static constexpr size_t kLongTableString = 64;
-  static constexpr uint8_t kAsTexture = 1, kAsShader = 2, kAsOutput = 4;
+  static constexpr uint8_t kAsTexture = 1, kAsShader = 2, kAsOutput = 4, kAsProcedural = 8,
+                           kAsStream = 16;
   // True when the current value is a long table string already classified
   // this way; otherwise remembers that it now is (when it is one).
   bool ClassifiedBefore(uint8_t way);
+  // The same for a table string held from earlier in the request (null:
+  // none).
+  bool ClassifiedBefore(const std::shared_ptr<const std::string>& stored, uint8_t way);
   // The Evaluate file name and type of the parameter list being read.
   bool evaluateMode = false;
   std::string evaluateFileName;
+  // The table string that gave the file name, when one did.
+  std::shared_ptr<const std::string> evaluateFileNameString;
   std::string evaluateType;
-  // The files being read on the current nesting chain, outermost first (the
-  // stream itself when it is a file), and the number of nested streams read.
-  std::vector<FileIdentity> nestingChain;
+  // The routes being read on the current nesting chain, outermost first
+  // (the stream itself when it is a file), and the number of nested
+  // streams read.
+  std::vector<StreamRoute> nestingChain;
   size_t nestingDepth = 0;
-  // The nested streams read to their end: within one tracker a stream is
-  // read once, however many routes lead to it (its names go to the same
-  // sets either way).
-  std::set<FileIdentity> streamsRead;
+  // The nested streams read to their end, by route: within one tracker a
+  // stream is read once per folder that gives its "${RIBDIR}" (through
+  // another folder it names other files), however many routes lead there.
+  std::set<StreamRoute> streamsRead;
   bool lineBreakReported = false;
   // Per-scan memory of the disk: existence, and existing files that are not
   // TIFF. With the disk unchanged during the scan, a value classified again
@@ -196,6 +220,14 @@ class DependencyTracker {
 // ignores every later one but a fatal one, which ends the run and so is
 // always printed.
 void ReportFirstParseError(void* user, int severity, const char* message);
+
+// True when the name holds a line feed or a carriage return.
+bool HasLineBreak(std::string_view name);
+
+// For a stream name about to be printed on a line of its own (the stream
+// order, a packaging note): false, with the listing's message (the breaks
+// shown as \n and \r), when it holds a line break and would forge lines.
+bool MayPrintName(std::string_view name);
 
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.

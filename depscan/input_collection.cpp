@@ -1,7 +1,5 @@
 #include "input_collection.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +9,7 @@
 #include "hash_table.h"
 #include "out_of_memory.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "tool_options.h"
 
 namespace {
@@ -24,12 +23,23 @@ bool TakeOnce(ZpHashTable& seenInputs, const char* path) {
   return true;
 }
 
-void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char* path) {
-  RibFromFile* source = new RibFromFile(path);
+// A ".rib" entry of a directory is read only when it is a regular file: a
+// FIFO or a device there would block the run or never end. An input named
+// on the command line is read whatever it is, but not for a package, which
+// reads each stream a second time to rewrite it.
+void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char* path,
+                   bool regularOnly) {
+  RibFromFile* source = new RibFromFile(path, regularOnly);
+  if (!source->IsRegular()) {
+    std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
+    delete source;
+    return;
+  }
   if (!source->IsOpen()) {
     std::fprintf(stderr, "%scannot open input file '%s' (system error: %s)\n", "tracwell: ",
                  path, ZpLastErrorText());
     delete source;
+    MarkInputUnreadable();
     return;
   }
   NoteActivity("reading", path);
@@ -38,28 +48,22 @@ void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char
   tracker->Scan();
 }
 
-// A ".rib" entry of a directory is read only when it is a regular file: a
-// FIFO or a device there would block the run or never end. (An input named
-// on the command line is read whatever it is.)
-bool IsRegularEntry(const char* path) {
-  struct stat info;
-  if (stat(path, &info) != 0 || S_ISREG(info.st_mode)) return true;  // open reports the rest
-  std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
-  return false;
-}
-
 }  // namespace
 
 void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions& options,
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    if (allowDirectory || IsRegularEntry(path)) AddStreamFile(trackers, options, path);
+    AddStreamFile(trackers, options, path, !allowDirectory || options.package);
     return;
   }
   if (!allowDirectory) return;
   std::vector<std::string> entries;
-  ZpWalkDirectory(path, CollectRibEntry, &entries, false);
+  if (!ZpWalkDirectory(path, CollectRibEntry, &entries, false)) {
+    std::fprintf(stderr, "tracwell: cannot open input directory '%s' (system error: %s)\n", path,
+                 ZpLastErrorText());
+    MarkInputUnreadable();
+  }
   for (const std::string& entry : entries)
     AddInput(seenInputs, trackers, options, entry.c_str(), false);
 }

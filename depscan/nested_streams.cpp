@@ -8,6 +8,7 @@
 
 #include "dependency_tracker.h"
 #include "env_strings.h"
+#include "path_strings.h"
 
 namespace {
 
@@ -52,36 +53,41 @@ void DependencyTracker::AddProcedural(const std::string& procedural) {
 // it is reported, and listed as not found.
 void DependencyTracker::AddNestedStream(const std::string& path) {
   if (!Records(path)) return;
-  FileIdentity identity;
-  if (!Disk().Exists(path) || !IsReadableStream(path, &identity)) {
+  StreamRoute route;
+  if (!Disk().Exists(path) || !IsReadableStream(path, &route)) {
     Enter(missingStreams, path);
-  } else if (AlreadyRead(identity)) {
+  } else if (AlreadyRead(route)) {
     RecordFoundStream(path);
   } else if (nestingDepth >= kMaxNestingDepth) {
     fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
             path.c_str(), kMaxNestingDepth);
     RecordFoundStream(path);
   } else {
-    ReadNestedStream(path, identity);
+    ReadNestedStream(path, route);
   }
 }
 
-void DependencyTracker::ReadNestedStream(const std::string& path, const FileIdentity& identity) {
-  auto* source = new RibFromFile(path.c_str());
-  if (!source->IsOpen()) {
+void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRoute& route) {
+  // Checked again as it is opened: the file may have been swapped since.
+  auto* source = new RibFromFile(path.c_str(), true);
+  if (!source->IsRegular()) {
+    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+  } else if (!source->IsOpen()) {
     fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
             ZpLastErrorText());
+  }
+  if (!source->IsOpen()) {
     delete source;
     Enter(missingStreams, path);
     return;
   }
   RecordFoundStream(path);
-  nestingChain.push_back(identity);
+  nestingChain.push_back(route);
   ++nestingDepth;
   ScanNestedSource(source, path);
   --nestingDepth;
   nestingChain.pop_back();
-  streamsRead.insert(identity);
+  streamsRead.insert(route);
 }
 
 void DependencyTracker::RecordFoundStream(const std::string& path) {
@@ -92,7 +98,7 @@ void DependencyTracker::RecordFoundStream(const std::string& path) {
 // Only a regular file is read as a nested stream: a FIFO, a device or
 // "/dev/stdin" would block the scan or never end, and a directory holds no
 // stream.
-bool DependencyTracker::IsReadableStream(const std::string& path, FileIdentity* identity) {
+bool DependencyTracker::IsReadableStream(const std::string& path, StreamRoute* route) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
@@ -103,15 +109,24 @@ bool DependencyTracker::IsReadableStream(const std::string& path, FileIdentity* 
     fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
     return false;
   }
-  *identity = {info.st_dev, info.st_ino};
+  *route = StreamRouteOf(path, info);
   return true;
 }
 
-// A stream being read on this chain (a cycle), or read before by this
-// tracker, is recorded but not read again.
-bool DependencyTracker::AlreadyRead(const FileIdentity& identity) const {
-  return streamsRead.count(identity) ||
-         std::find(nestingChain.begin(), nestingChain.end(), identity) != nestingChain.end();
+// A route being read on this chain (a cycle), or read before by this
+// tracker, is recorded but not read again. Routes are finite (files times
+// folders), so no set of links can make the reading grow without bound.
+bool DependencyTracker::AlreadyRead(const StreamRoute& route) const {
+  return streamsRead.count(route) ||
+         std::find(nestingChain.begin(), nestingChain.end(), route) != nestingChain.end();
+}
+
+DependencyTracker::StreamRoute DependencyTracker::StreamRouteOf(const std::string& path,
+                                                                const struct stat& file) {
+  StreamRoute route{{file.st_dev, file.st_ino}, {0, 0}};
+  struct stat folder;
+  if (stat(ZpDirName(path).c_str(), &folder) == 0) route.folder = {folder.st_dev, folder.st_ino};
+  return route;
 }
 
 void DependencyTracker::ScanNestedSource(RibSource* source, const std::string& path) {

@@ -169,6 +169,37 @@ TEST_F(NestedStreamsTest, AStreamReachedByManyRoutesIsReadOnce) {
   EXPECT_EQ(textures, Entries(*tracker, DependencyKind::Texture));
 }
 
+// "${RIBDIR}" is the folder of the route that names a stream: a stream
+// linked into another folder names that folder's files, and is read again
+// through it. Through another spelling of the same folder it names the same
+// files and is read once.
+TEST_F(NestedStreamsTest, AStreamIsReadOncePerFolderThatGivesItsStreamDirectory) {
+  WriteTiff("a/t.tif");
+  WriteTiff("b/t.tif");
+  WriteFile("a/n.rib", Attribute("texturename", "${RIBDIR}/t.tif"));
+  ASSERT_EQ(symlink(Path("a/n.rib").c_str(), Path("b/n.rib").c_str()), 0);
+  ASSERT_EQ(symlink(Path("a").c_str(), Path("latest").c_str()), 0);
+  auto tracker = Scan(NestedStream(Path("a/n.rib")) + NestedStream(Path("b/n.rib")) +
+                      NestedStream(Path("latest/n.rib")) + NestedStream(Path("a/./n.rib")));
+  EXPECT_EQ((Paths{Path("a/t.tif"), Path("b/t.tif")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("a/n.rib"), Path("b/n.rib"), Path("latest/n.rib")}),
+            Entries(*tracker, DependencyKind::Stream));
+}
+
+// A stream that names itself through a link in another folder ends, as a
+// cycle of one folder does.
+TEST_F(NestedStreamsTest, ACycleThroughLinkedFoldersEnds) {
+  WriteTiff("a/t.tif");
+  WriteTiff("b/t.tif");
+  WriteFile("a/n.rib", Attribute("texturename", "${RIBDIR}/t.tif") +
+                           NestedStream("${RIBDIR}/../b/n.rib") +
+                           NestedStream("${RIBDIR}/../a/n.rib"));
+  ASSERT_EQ(symlink(Path("a/n.rib").c_str(), Path("b/n.rib").c_str()), 0);
+  auto tracker = ScanFile("a/n.rib");
+  EXPECT_EQ((Paths{Path("a/t.tif"), Path("b/t.tif")}), Entries(*tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{Path("a/n.rib"), Path("b/n.rib")}), Entries(*tracker, DependencyKind::Stream));
+}
+
 TEST_F(NestedStreamsTest, ASelfNestingStreamIsReadOnce) {
   WriteTiff("a.tif");
   auto tracker = Scan(NestedStream("${RIBDIR}/main.rib") + Attribute("texturename", Path("a.tif")) +

@@ -9,6 +9,7 @@
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "interruption.h"
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
@@ -59,6 +60,8 @@ void CopyRescaled(const std::string& path, const std::string& destination, float
   ZpRemoveFile(destination.c_str());
   char factor[32];
   std::snprintf(factor, sizeof factor, "%g", double(scale));
+  // What texmeld leaves half written when the run is interrupted is removed.
+  ZpPartialFile written(destination.c_str());
   int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(),
                             destination.c_str(), static_cast<const char*>(nullptr));
   // A texmeld that fails may leave a partial image: the full-size texture is

@@ -6,23 +6,17 @@
 #include <map>
 #include <utility>
 
+#include "file_identity.h"
 #include "packaged_names.h"
 
 namespace {
-
-using FileIdentity = std::pair<dev_t, ino_t>;
 
 std::map<FileIdentity, std::string>& SourceIndex() {
   static std::map<FileIdentity, std::string> index;
   return index;
 }
 
-bool Identify(const char* path, FileIdentity* identity) {
-  struct stat info;
-  if (stat(path, &info) != 0) return false;
-  *identity = FileIdentity(info.st_dev, info.st_ino);
-  return true;
-}
+bool Identify(const char* path, FileIdentity* identity) { return IdentifyFile(path, identity); }
 
 }  // namespace
 

@@ -262,9 +262,11 @@ void NamePackageContents(const std::vector<DependencyTracker*>& trackers,
   namer.RenameClashes();
   namer.Publish();
   if (!options.verbose) return;
-  for (DependencyTracker* tracker : trackers)
-    std::printf("\n#Packaging stream '%s' as '%s'\n", tracker->Name(),
-                PackagedName(tracker->Name()).c_str());
+  for (DependencyTracker* tracker : trackers) {
+    std::string name = PackagedName(tracker->Name());
+    if (MayPrintName(tracker->Name()) && MayPrintName(name))
+      std::printf("\n#Packaging stream '%s' as '%s'\n", tracker->Name(), name.c_str());
+  }
 }
 
 std::string PackagedPattern(const std::string& pattern) {

@@ -13,10 +13,12 @@
 #include "env_strings.h"
 #include "hash_table.h"
 #include "input_collection.h"
+#include "interruption.h"
 #include "out_of_memory.h"
 #include "package_copy.h"
 #include "packaged_names.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "stream_order.h"
 #include "tool_options.h"
 #include "version.h"
@@ -146,6 +148,7 @@ int FinishOutput(int status) {
 int RunTracwell(int argc, char** argv) {
   RestoreChildSignal();
   ZpInstallCrashHandler();
+  ZpInstallInterruptHandler("tracwell: interrupted");
   InstallOutOfMemoryHandler();
   TIFFSetErrorHandler(SilentTiffHandler);
   TIFFSetWarningHandler(SilentTiffHandler);
@@ -171,5 +174,8 @@ int RunTracwell(int argc, char** argv) {
 
   for (DependencyTracker* tracker : trackers) delete tracker;
   for (StreamNode* node : streamNodes) delete node;
+  // Work that could not be done ends the run with status 1 (what the shot
+  // itself lacks does not).
+  if (status == 0) status = FailedWorkStatus();
   return FinishOutput(status);
 }

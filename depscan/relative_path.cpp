@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "path_strings.h"
 #include "tool_options.h"
 
 namespace {
@@ -61,6 +62,34 @@ std::string RootSpelling(const std::string& path) {
   return trailing && normal != "/" ? normal + "/" : normal;
 }
 
+// Absolute as paths are: a leading separator, or a drive ("D:").
+bool IsAbsolute(const std::string& path) {
+  return !path.empty() && (IsSeparator(path[0]) || (path.size() > 1 && path[1] == ':'));
+}
+
+// path made absolute against the working directory, in root spelling.
+std::string AbsoluteSpelling(const std::string& path) {
+  if (IsAbsolute(path)) return RootSpelling(path);
+  std::string directory = ZpCurrentDirectory();
+  return RootSpelling(directory.empty() ? path : directory + "/" + path);
+}
+
+// The folder a root names, as paths are matched against it: absolute, in
+// root spelling, without trailing separators (but a lone "/").
+std::string RootFolder(const char* root) {
+  std::string folder = AbsoluteSpelling(root);
+  while (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
+  return folder;
+}
+
+// True when path lies in folder or is folder itself: whole folders only, so
+// that the root /show/a does not take /show/ab/t.tif.
+bool IsInFolder(const std::string& path, const std::string& folder) {
+  if (path.compare(0, folder.size(), folder) != 0) return false;
+  return path.size() == folder.size() || IsSeparator(folder.back()) ||
+         IsSeparator(path[folder.size()]);
+}
+
 }  // namespace
 
 std::string LexicallyNormalPath(const std::string& path) {
@@ -83,15 +112,33 @@ std::string LexicallyNormalPath(const std::string& path) {
   return normal.empty() && !path.empty() ? "." : normal;
 }
 
+bool IsLexicallyNormal(std::string_view path) {
+  for (size_t start = 0; start < path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view step = path.substr(start, end - start);
+    // An empty step is a repeated "/" (or a leading one, which is fine).
+    if (step.empty() ? start > 0 && end < path.size() : step == "." || step == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string RecordedSpelling(std::string_view path) {
+  std::string normal = LexicallyNormalPath(std::string(path));
+  if (!path.empty() && path.back() == '/' && normal.back() != '/') normal += '/';
+  return normal;
+}
+
 std::string SplitRelativePath(const ToolOptions& options, const std::string& path) {
   size_t lastSeparator = path.find_last_of("/\\");
   if (lastSeparator == std::string::npos) return path;
   if (!options.roots.empty()) {
-    std::string normal = RootSpelling(path);
+    std::string normal = AbsoluteSpelling(path);
     for (const char* root : options.roots) {
-      std::string prefix = RootSpelling(root);
-      if (normal.compare(0, prefix.size(), prefix) != 0) continue;
-      size_t start = prefix.size();
+      std::string folder = RootFolder(root);
+      if (!IsInFolder(normal, folder)) continue;
+      size_t start = folder.size();
       while (normal.size() - start >= 2 && IsSeparator(normal[start])) ++start;
       return normal.substr(start);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 struct ToolOptions;
 
@@ -17,3 +18,12 @@ std::string SplitRelativePath(const ToolOptions& options, const std::string& pat
 // with the step before it unless that is a symbolic link (the ".." would
 // then lead elsewhere). Relative paths stay relative.
 std::string LexicallyNormalPath(const std::string& path);
+
+// True when path is in the form LexicallyNormalPath gives (a trailing "/"
+// aside): no "." step, no empty step and no ".." step. Costs no system call.
+bool IsLexicallyNormal(std::string_view path);
+
+// The spelling under which the tracker records a file name: its lexically
+// normal form, with a trailing "/" kept ("a.tif/" names no file, and must
+// not come to name one).
+std::string RecordedSpelling(std::string_view path);

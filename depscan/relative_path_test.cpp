@@ -31,7 +31,13 @@ TEST(SplitRelativePathTest, NamesBelowRootsOrBareFileNames) {
       {{"/data/"}, "/data/tex/wood.tx", "tex/wood.tx"},
       {{"/data", "/data/tex"}, "/data/tex/wood.tx", "tex/wood.tx"},  // first root decides
       {{"/other", "/data/tex"}, "/data/tex/wood.tx", "wood.tx"},
-      {{"/da"}, "/data/tex/wood.tx", "ta/tex/wood.tx"},  // a plain byte prefix
+      // Roots match whole folders only.
+      {{"/da"}, "/data/tex/wood.tx", "wood.tx"},
+      {{"/show/a"}, "/show/ab/t.tif", "t.tif"},
+      {{"/show/ab", "/show/a"}, "/show/a/t.tif", "t.tif"},
+      {{"/"}, "/data/tex/wood.tx", "data/tex/wood.tx"},
+      {{"/data//"}, "/data/tex/wood.tx", "tex/wood.tx"},
+      {{"D:\\te"}, "D:\\tex\\wood.tx", "wood.tx"},
       {{"/data"}, "/data//tex/wood.tx", "tex/wood.tx"},
       {{"/data"}, "/data", ""},
       {{"/data"}, "/data/", "/"},  // a lone separator stays
@@ -53,6 +59,36 @@ TEST(SplitRelativePathTest, NamesBelowRootsOrBareFileNames) {
   }
 }
 
+// A relative root names a folder of the working directory; so does a
+// relative path (a stream named on the command line).
+TEST(SplitRelativePathTest, RelativeRootsAndPathsAreTakenFromTheWorkingDirectory) {
+  ZpTestDir dir;
+  dir.MakeDir("show");
+  dir.MakeDir("show/src");
+  ZpChangeDirectory inside((dir / "show/src").c_str());
+  std::string src = dir / "show/src";
+  struct Case {
+    std::vector<const char*> roots;
+    std::string path;
+    const char* name;
+  } cases[] = {
+      {{"."}, src + "/tex/a.tif", "tex/a.tif"},
+      {{"./"}, src + "/tex/a.tif", "tex/a.tif"},
+      {{"../src"}, src + "/tex/a.tif", "tex/a.tif"},
+      {{".."}, src + "/tex/a.tif", "src/tex/a.tif"},
+      {{"tex"}, src + "/tex/a.tif", "a.tif"},
+      {{"tex"}, src + "/texture/a.tif", "a.tif"},
+      {{"."}, "seq/shot.rib", "seq/shot.rib"},
+      {{"."}, "../src/seq/shot.rib", "seq/shot.rib"},
+      {{"."}, dir / "show/other/a.tif", "a.tif"},
+      {{"."}, "shot.rib", "shot.rib"},  // no separator: its own name
+  };
+  for (const Case& c : cases) {
+    RootedOptions rooted(c.roots);
+    EXPECT_EQ(SplitRelativePath(rooted.options, c.path), c.name) << c.roots[0] << " " << c.path;
+  }
+}
+
 TEST(LexicallyNormalPath, DropsDotStepsAndClimbsOnlyWhereNoLinkIsCrossed) {
   ZpTestDir dir;
   dir.MakeDir("real");
@@ -69,6 +105,27 @@ TEST(LexicallyNormalPath, DropsDotStepsAndClimbsOnlyWhereNoLinkIsCrossed) {
       {dir / "real/sub/../x", dir / "real/x"},
   };
   for (const auto& [path, normal] : cases) EXPECT_EQ(LexicallyNormalPath(path), normal) << path;
+}
+
+TEST(RecordedSpelling, IsTheNormalFormWithATrailingSeparatorKept) {
+  ZpTestDir dir;
+  dir.MakeDir("real");
+  ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"/cwd/./tex/a.tif", "/cwd/tex/a.tif"},
+      {"/cwd/tex//a.tif", "/cwd/tex/a.tif"},
+      {"/cwd/seq/../tex/a.tif", "/cwd/tex/a.tif"},
+      {"/cwd/tex/a.tif/", "/cwd/tex/a.tif/"},
+      {"/cwd/tex/.//", "/cwd/tex/"},
+      {"/", "/"},
+  };
+  for (const auto& [path, spelling] : cases) {
+    EXPECT_EQ(RecordedSpelling(path), spelling) << path;
+    EXPECT_TRUE(IsLexicallyNormal(spelling)) << spelling;
+    EXPECT_EQ(IsLexicallyNormal(path), path == spelling) << path;
+  }
+  // Through a link, ".." leads elsewhere than the folder before it.
+  EXPECT_EQ(RecordedSpelling(dir / "link/.//../a.tif"), dir / "link/../a.tif");
 }
 
 }  // namespace

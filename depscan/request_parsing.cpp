@@ -2,6 +2,7 @@
 // of the token stream and hands every string value of their parameter lists
 // to the classification.
 #include "dependency_tracker.h"
+#include "relative_path.h"
 #include "rib_syntax_error.h"
 
 namespace {
@@ -77,6 +78,7 @@ void DependencyTracker::HandleEvaluate() { ParseParameterList(true); }
 void DependencyTracker::ParseParameterList(bool evaluate) {
   evaluateMode = evaluate;
   evaluateFileName.clear();
+  evaluateFileNameString.reset();
   evaluateType.clear();
   while (PeekToken() == RibToken::String) {
     // Only the few names of the classification matter: a long one is
@@ -90,9 +92,12 @@ void DependencyTracker::ParseParameterList(bool evaluate) {
   // Without a file name there is nothing to look for: an empty name would
   // also hide every other entry of its table from the sorted listing.
   if (evaluateFileName.empty()) return;
+  // A long table string named as this kind before is recorded already.
+  bool stream = evaluateType == "vrxstream";
+  if (ClassifiedBefore(evaluateFileNameString, stream ? kAsStream : kAsProcedural)) return;
   // Copies, since a nested stream's own parameter lists reuse the members.
   std::string fileName = evaluateFileName;
-  if (evaluateType == "vrxstream") {
+  if (stream) {
     AddNestedStream(fileName);
   } else {
     AddProcedural(fileName);
@@ -116,6 +121,7 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
     }
     std::string_view value = ExpandedTokenView();
     evaluateFileName = value;
+    evaluateFileNameString = currentScanner->storedString();
     if (!ClassifiedBefore(kAsTexture)) AddImage(value, true, true);
   } else if (evaluateMode && name == "type") {
     // Cut like a name: a type that long is no "vrxstream" either way.
@@ -132,7 +138,11 @@ void DependencyTracker::HandleParameter(const std::string& parameterName) {
 }
 
 bool DependencyTracker::ClassifiedBefore(uint8_t way) {
-  const std::shared_ptr<const std::string>& stored = currentScanner->storedString();
+  return ClassifiedBefore(currentScanner->storedString(), way);
+}
+
+bool DependencyTracker::ClassifiedBefore(const std::shared_ptr<const std::string>& stored,
+                                         uint8_t way) {
   if (!stored || stored->size() < kLongTableString) return false;
   ClassifiedTableString& entry = classifiedTableStrings[stored.get()];
   if (entry.ways & way) return true;
@@ -149,11 +159,23 @@ std::string DependencyTracker::ExpandedTokenText() { return std::string(Expanded
 // working directory), so that the path variables keep only the texts that
 // variables expand, not a copy of every distinct value of the stream. The
 // text ends at its first NUL, as it does for the path variables.
+//
+// The expansion is recorded in its lexically normal form: "/shot/./tex/a.tif"
+// (a stream named "shot.rib" read from /shot), "/shot/tex//a.tif" and
+// "/shot/seq/../tex/a.tif" are one file, and must be one name in the
+// listing, the conflict report and the package.
 std::string_view DependencyTracker::ExpandedTokenView() {
   const char* path = StringTokenText(*currentScanner).c_str();
-  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) return plain;
-  pathVariables.ResolveInPlace(&path);
-  return path;
+  std::string_view expanded;
+  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) {
+    expanded = plain;
+  } else {
+    pathVariables.ResolveInPlace(&path);
+    expanded = path;
+  }
+  if (IsLexicallyNormal(expanded)) return expanded;
+  normalSpelling = RecordedSpelling(expanded);
+  return normalSpelling;
 }
 
 void DependencyTracker::ReadImageArgument(bool texture) {

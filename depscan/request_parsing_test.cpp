@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tracker_test_support.h"
 
@@ -137,6 +138,32 @@ TEST_F(RequestParsingTest, FileNamesAreExpanded) {
   EXPECT_EQ(Path("vars/wood.tif"), Resolved(*tracker, Path("vars/wood.tif")));
 }
 
+// One file, one name: every spelling is recorded in its lexically normal
+// form, and only a ".." after a linked folder is kept (it leads elsewhere).
+TEST_F(RequestParsingTest, FileNamesAreRecordedInTheirNormalForm) {
+  WriteTiff("shot/tex/a.tif");
+  WriteTiff("deep/x.tif");
+  WriteTiff("shot/seq/x.tif");
+  MakeDirectory("deep/nest");
+  MakeDirectory("shot/seq");
+  ASSERT_EQ(symlink(Path("deep/nest").c_str(), Path("shot/link").c_str()), 0);
+  ZpChangeDirectory workingDirectory(Path("shot"));
+  std::string shot = dir.Resolved() + "/shot";
+  std::string text = Attribute(Param("a", "${RIBDIR}/tex/a.tif") + Param("b", "tex//a.tif") +
+                               Param("c", "./seq/../tex/./a.tif") +
+                               Param("d", shot + "/tex/a.tif") + Param("e", "${RIBDIR}/link/../x.tif") +
+                               Param("f", "${RIBDIR}/seq/./x.tif/") +
+                               Param("g", "${RIBDIR}/seq//missing.tif"));
+  // Named bare, as from its own folder: "${RIBDIR}" is ".".
+  WriteFile("shot/main.rib", text);
+  DependencyTracker tracker(new RibFromFile("main.rib"), "main.rib", kAllKinds);
+  tracker.Scan();
+  EXPECT_EQ((Paths{shot + "/link/../x.tif", shot + "/tex/a.tif"}),
+            Entries(tracker, DependencyKind::Texture));
+  EXPECT_EQ((Paths{shot + "/seq/missing.tif"}), Entries(tracker, DependencyKind::MissingTexture));
+  EXPECT_EQ(shot + "/tex/a.tif", Resolved(tracker, shot + "/tex/a.tif"));
+}
+
 TEST_F(RequestParsingTest, OperationsOutsideTheLoopReadTheirOwnForms) {
   WriteFile("plain.png", "not a tiff");
   WriteFile("ops.rib", "\"" + Path("plain.png") + "\" \"" + Path("noext") + "\" 1 " +
@@ -189,9 +216,14 @@ TEST_F(RequestParsingTest, TableStringsAreClassifiedOncePerUse) {
   auto tracker = Scan(DefineTableString('\0', found) + again + again +
                       "SetAttribute \"n\" \"shaderfilename\" " + value + "\n" +
                       "Evaluate \"type\" \"string\" 1 \"myproc\" \"filename\" " + value + "\n" +
-                      DefineTableString('\0', missing) + again + again);
+                      "Evaluate \"type\" \"string\" 1 \"myproc\" \"filename\" " + value + "\n" +
+                      "Evaluate \"type\" \"string\" 1 \"vrxstream\" \"filename\" " + value +
+                      "\n" + DefineTableString('\0', missing) + again + again +
+                      "Evaluate \"filename\" " + value + " \"type\" \"string\" 1 \"myproc\"\n");
   EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Texture));
   EXPECT_EQ(Paths{found + ".oso"}, Entries(*tracker, DependencyKind::MissingShader));
   EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Procedural));
+  EXPECT_EQ(Paths{found}, Entries(*tracker, DependencyKind::Stream));
   EXPECT_EQ(Paths{missing}, Entries(*tracker, DependencyKind::MissingTexture));
+  EXPECT_EQ(Paths{missing}, Entries(*tracker, DependencyKind::MissingProcedural));
 }

@@ -22,7 +22,9 @@ bool PredecessorsDone(const StreamNode& node) {
   return true;
 }
 
-void PrintName(const StreamNode& node) { std::printf("%s\n", node.tracker->Name()); }
+void PrintName(const StreamNode& node) {
+  if (MayPrintName(node.tracker->Name())) std::printf("%s\n", node.tracker->Name());
+}
 
 // Prints the nodes of one pass whose predecessors are all done; the others
 // wait for the next pass. Returns whether anything was printed.

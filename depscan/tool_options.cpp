@@ -81,8 +81,11 @@ int ToolOptions::TakeOption(int i, int wordCount, char** words) {
     return TakeScale(i, wordCount, words);
   } else if (Is(word, "-r")) {
     return TakeRoot(i, wordCount, words);
+  } else if (!Is(word, "-conflicts") && !Is(word, "-noopenshaders")) {
+    // Skipped as before, but a typo ("-texture") must not pass unseen.
+    std::fprintf(stderr, "kestrow: ignoring unknown option '%s'\n", word);
   }
-  // "-conflicts", "-noopenshaders" and unknown words have no effect.
+  // "-conflicts" and "-noopenshaders" have no effect.
   return i + 1;
 }
 

@@ -1,6 +1,6 @@
 // The command-line option block of tracwell: option words first, then input
 // paths. Parsing never fails: bad values are reported on standard error and
-// parsing goes on; unknown option words are skipped.
+// parsing goes on; unknown option words are skipped with a warning.
 #pragma once
 
 #include <cstdint>

@@ -68,6 +68,14 @@ TEST(ToolOptionsTest, FirstNonOptionWordEndsTheOptions) {
   Parsed parsed({"", "-shaders", "-nosuchoption", "", "a.rib", "-textures", "b.rib"});
   EXPECT_EQ(parsed.options->firstFileIndex, 5);
   EXPECT_EQ(parsed.options->kindMask, 0x21u);
+  // An unknown word is skipped alone, with a warning; "-textures" after the
+  // first input word is an input path and no option at all.
+  EXPECT_EQ(parsed.errors, "kestrow: ignoring unknown option '-nosuchoption'\n");
+  Parsed typo({"-texture", "-", "-shaders", "a.rib"});
+  EXPECT_EQ(typo.errors, "kestrow: ignoring unknown option '-texture'\n"
+                         "kestrow: ignoring unknown option '-'\n");
+  EXPECT_EQ(typo.options->kindMask, 0x21u);
+  EXPECT_EQ(typo.options->firstFileIndex, 4);
   Parsed none({"-verbose", "-binary", "-order"});
   EXPECT_EQ(none.options->firstFileIndex, none.words.count());
   EXPECT_TRUE(none.options->verbose);

@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,6 +39,9 @@ char headerBuffer[128];
 uint64_t physicalMemory = 0;
 
 constexpr int kMaxFrames = 64;
+// A step of the frame-pointer chain longer than this is taken for a broken
+// chain, not for a frame.
+constexpr uintptr_t kMaxFrameSize = 16 << 20;
 constexpr char kContact[] = "bug@tracwell.invalid";
 // The reports of a stack overflow run here, the thread's own stack being
 // used up.
@@ -87,6 +91,36 @@ void InstallAlternateStack() {
   stack.ss_sp = memory;
   stack.ss_size = kAlternateStackSize;
   if (sigaltstack(&stack, nullptr) != 0) munmap(memory, kAlternateStackSize);
+}
+
+// Reads one word of this process's memory without faulting: false when the
+// address cannot be read. The kernel does the reading, so a broken chain
+// costs a failed call, not a fault inside the report.
+bool ReadWord(uintptr_t address, uintptr_t* word) {
+  iovec local = {word, sizeof *word};
+  iovec remote = {reinterpret_cast<void*>(address), sizeof *word};
+  return syscall(SYS_process_vm_readv, getpid(), &local, 1, &remote, 1, 0) ==
+         long(sizeof *word);
+}
+
+// The return addresses of the frame-pointer chain that starts at (pc, fp):
+// pc first. The chain is walked by hand rather than by the system's
+// unwinder: a signal may stop the program inside that unwinder (while an
+// exception travels up), whose state a second walk must not touch. The
+// walk ends where the chain stops going up the stack or cannot be read; a
+// function built without frame pointers is passed over.
+int WalkFramePointers(uintptr_t pc, uintptr_t fp, void** frames, int max) {
+  int count = 0;
+  if (pc != 0) frames[count++] = reinterpret_cast<void*>(pc);
+  while (count < max && fp != 0 && fp % sizeof(uintptr_t) == 0) {
+    uintptr_t caller, returnAddress;
+    if (!ReadWord(fp, &caller) || !ReadWord(fp + sizeof(uintptr_t), &returnAddress)) break;
+    if (returnAddress == 0) break;
+    frames[count++] = reinterpret_cast<void*>(returnAddress);
+    if (caller <= fp || caller - fp > kMaxFrameSize) break;
+    fp = caller;
+  }
+  return count;
 }
 
 // A local datagram socket connected to the system log, or -1.
@@ -196,13 +230,40 @@ void WriteHeader(int signal) {
   _exit(1);
 }
 
+// The stack-trace section from the interrupted thread's machine context, or
+// from the caller's frame without one.
+__attribute__((noinline)) bool PrintStackTraceFrom(const ucontext_t* context) {
+  int fd = 2;
+  int logSocket = logSwitch ? OpenLogSocket() : -1;
+  if (logSocket >= 0) fd = logSocket;
+
+  WriteTraceLine(fd);
+  void* frames[kMaxFrames];
+  int count;
+  if (context != nullptr) {
+    count = WalkFramePointers(uintptr_t(context->uc_mcontext.gregs[REG_RIP]),
+                              uintptr_t(context->uc_mcontext.gregs[REG_RBP]), frames, kMaxFrames);
+  } else {
+    count = WalkFramePointers(0, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)), frames,
+                              kMaxFrames);
+  }
+  if (count > 0) {
+    if (logSocket < 0) WriteText(fd, "\n");
+    // Names the frames through the dynamic loader's tables, not the unwinder.
+    backtrace_symbols_fd(frames, count, fd);
+    if (logSocket < 0) WriteText(fd, "\n");
+  }
+  if (logSocket >= 0) close(logSocket);
+  return count > 0;
+}
+
 void WriteReport(int signal, siginfo_t* info, void* context) {
   WriteHeader(signal);
   if (signal == SIGSEGV && info != nullptr) {
     ZpSignalSafeText line;
     line.Add("Trying to access address ").AddPointer(info->si_addr).AddChar('\n').WriteTo(2);
   }
-  ZpPrintStackTrace();
+  PrintStackTraceFrom(static_cast<const ucontext_t*>(context));
   if (context != nullptr) ZpDumpRegisters(&static_cast<ucontext_t*>(context)->uc_mcontext);
   WriteMemoryLine();
 }
@@ -211,10 +272,14 @@ void WriteReport(int signal, siginfo_t* info, void* context) {
 
 bool ZpInstallCrashHandler() {
   if (getenv("ZP_DUMP_CORE") != nullptr) return false;
-  // The first backtrace() loads the unwinder; do it now rather than inside
-  // a signal handler.
-  void* frame;
-  backtrace(&frame, 1);
+  // The first backtrace_symbols_fd() may load what it needs; do it now
+  // rather than inside a signal handler.
+  void* frame = reinterpret_cast<void*>(&ZpInstallCrashHandler);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    backtrace_symbols_fd(&frame, 1, null);
+    close(null);
+  }
   physicalMemory = ZpPhysicalMemory();
   InstallAlternateStack();
 
@@ -260,22 +325,7 @@ void ZpCrashSignalHandler(int signal, siginfo_t* info, void* context) {
   _exit(1);
 }
 
-bool ZpPrintStackTrace() {
-  int fd = 2;
-  int logSocket = logSwitch ? OpenLogSocket() : -1;
-  if (logSocket >= 0) fd = logSocket;
-
-  WriteTraceLine(fd);
-  void* frames[kMaxFrames];
-  int count = backtrace(frames, kMaxFrames);
-  if (count > 0) {
-    if (logSocket < 0) WriteText(fd, "\n");
-    backtrace_symbols_fd(frames, count, fd);
-    if (logSocket < 0) WriteText(fd, "\n");
-  }
-  if (logSocket >= 0) close(logSocket);
-  return count > 0;
-}
+bool ZpPrintStackTrace() { return PrintStackTraceFrom(nullptr); }
 
 void ZpDumpRegisters(const mcontext_t* registers) {
   if (logSwitch || registers == nullptr) return;

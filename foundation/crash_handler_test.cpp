@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <ucontext.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,39 +21,11 @@
 
 namespace {
 
-struct ChildResult {
-  std::string err;
-  int status = -1;
-};
+using ChildResult = ZpChildResult;
 
-// Runs `body` in a forked child with its standard error piped back, so that
-// installing handlers and dying of signals stays out of the test process.
-ChildResult RunInChild(const std::function<void()>& body) {
-  ChildResult result;
-  int fds[2];
-  if (pipe(fds) != 0) return result;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 2);
-    close(fds[1]);
-    body();
-    _exit(0);
-  }
-  close(fds[1]);
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
-    if (n > 0) result.err.append(chunk, size_t(n));
-  }
-  close(fds[0]);
-  waitpid(pid, &result.status, 0);
-  return result;
-}
+ChildResult RunInChild(const std::function<void()>& body) { return ZpRunInChild(body); }
 
-bool ExitedWith(int status, int code) {
-  return WIFEXITED(status) && WEXITSTATUS(status) == code;
-}
+bool ExitedWith(int status, int code) { return ZpExitedWith(status, code); }
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t count = 0;
@@ -440,4 +413,40 @@ TEST(CrashHandlerTest, AStackOverflowIsReported) {
   EXPECT_EQ(child.err.rfind("Received signal 11 (Segmentation violation)", 0), 0u) << child.err;
   EXPECT_TRUE(std::regex_search(child.err, kMemoryLine)) << child.err;
   EXPECT_NE(child.err.find(kBanner), std::string::npos);
+}
+
+// A hangup may stop a thread anywhere in the unwinder while an exception
+// travels up; the report's stack walk must not depend on that state.
+TEST(CrashHandlerTest, HangupsWhileExceptionsUnwindAreReportedSafely) {
+  const char* build = getenv("ZP_TEST_BUILD_DIR");
+  std::string helper = std::string(build ? build : ".") + "/foundation/crash_storm_helper";
+  ChildResult child = RunInChild([&helper] {
+    unsetenv("ZP_DUMP_CORE");
+    execl(helper.c_str(), helper.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  });
+  EXPECT_TRUE(ExitedWith(child.status, 0)) << child.status;
+  EXPECT_EQ(child.err.find("during the report"), std::string::npos);
+  EXPECT_NE(child.err.find("all caught\n"), std::string::npos);
+  EXPECT_GT(Count(child.err, "Received signal 1 (Hangup)"), 10u);
+}
+
+// A frame chain that leads nowhere ends the trace, not the report.
+TEST(CrashHandlerTest, ABrokenFrameChainStillGivesTheWholeReport) {
+  for (uintptr_t framePointer : {uintptr_t{0x10}, ~uintptr_t{0} - 15, uintptr_t{0x7}}) {
+    ChildResult child = RunInChild([framePointer] {
+      unsetenv("ZP_DUMP_CORE");
+      ZpInstallCrashHandler();
+      ucontext_t context;
+      getcontext(&context);
+      context.uc_mcontext.gregs[REG_RBP] = greg_t(framePointer);
+      siginfo_t info{};
+      ZpCrashSignalHandler(SIGHUP, &info, &context);
+      Say("went on\n");
+    });
+    EXPECT_TRUE(ExitedWith(child.status, 0)) << child.err;
+    EXPECT_NE(child.err.find("\nRegisters dump:\n"), std::string::npos) << child.err;
+    EXPECT_TRUE(std::regex_search(child.err, kMemoryLine)) << child.err;
+    EXPECT_NE(child.err.find("went on\n"), std::string::npos) << child.err;
+  }
 }

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include "interruption.h"
+
 namespace {
 
 bool StatOf(const char* path, struct stat& info) { return stat(path, &info) == 0; }
@@ -171,6 +173,9 @@ bool ZpCopyFile(const char* source, const char* destination) {
     errno = EINVAL;
     return false;
   }
+  // A regular file cut short by an interruption is removed then; the run
+  // ends, so nothing would finish it.
+  ZpPartialFile partial(S_ISREG(toInfo.st_mode) ? destination : nullptr);
   if (S_ISREG(toInfo.st_mode) && ftruncate(to.fd, 0) != 0) return false;
   CopyEnd end = CopyContents(from.fd, to.fd);
   if (end == CopyEnd::kWriteError) return false;

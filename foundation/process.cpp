@@ -8,7 +8,13 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <initializer_list>
+#include <mutex>
+#include <utility>
 #include <vector>
+
+#include "descriptors.h"
+#include "interruption.h"
 
 namespace {
 
@@ -20,6 +26,30 @@ struct SpawnPipes {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
   bool sharedStderr = false;
+};
+
+// How a child is started besides its pipes.
+struct SpawnSetup {
+  bool newProcessGroup = false;
+  // The status a child ends with when the program cannot be executed.
+  int execFailure = 255;
+};
+
+// Signals are held back while a child is started and registered: an
+// interruption then always finds the child it must stop, and no handler of
+// the parent runs in the vforked child, which shares the parent's memory.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigfillset(&held);
+    pthread_sigmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  const sigset_t& previous() const { return previous_; }
+
+ private:
+  sigset_t previous_;
 };
 
 void ClosePair(int pair[2]) {
@@ -44,17 +74,31 @@ bool MakePipes(SpawnPipes& pipes, bool wantIn, bool wantOut, bool wantErr) {
   return true;
 }
 
-// Everything from descriptor 3 up, in one system call where the kernel
-// offers one: with open-file limits of 2^20 a close per descriptor would cost
-// a million calls per child.
-void CloseDescriptorsFrom3() {
-  if (close_range(3, ~0U, 0) == 0) return;
-  for (int fd = 3, end = getdtablesize(); fd < end; ++fd) close(fd);
+// In the vforked child, before the signals are let through again: the
+// parent's handlers must not run here (the child shares the parent's memory
+// until it executes the program), and the program gets the signal mask the
+// parent had before it held signals back.
+void ResetSignals(const sigset_t& mask) {
+  struct sigaction action;
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (sigaction(signal, nullptr, &action) != 0) continue;
+    if ((action.sa_flags & SA_SIGINFO) == 0 &&
+        (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN)) {
+      continue;
+    }
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = 0;
+    sigaction(signal, &action, nullptr);
+  }
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
 }
 
-// Runs in the vforked child: only descriptor work, then exec or _exit.
-[[noreturn]] void RunChild(const SpawnPipes& pipes, bool newProcessGroup, const char* program,
-                           char* const* argv) {
+// Runs in the vforked child: only descriptor and signal work, then exec or
+// _exit. A standard output that is not piped goes to the parent's standard
+// error: the parent's standard output carries its own results.
+[[noreturn]] void RunChild(const SpawnPipes& pipes, const SpawnSetup& setup,
+                           const sigset_t& mask, const char* program, char* const* argv) {
+  ResetSignals(mask);
   bool ok = true;
   if (pipes.in[kReadEnd] >= 0) {
     close(pipes.in[kWriteEnd]);
@@ -63,6 +107,8 @@ void CloseDescriptorsFrom3() {
   if (pipes.out[kReadEnd] >= 0) {
     close(pipes.out[kReadEnd]);
     ok = ok && dup2(pipes.out[kWriteEnd], 1) >= 0;
+  } else {
+    ok = ok && dup2(2, 1) >= 0;
   }
   if (pipes.err[kReadEnd] >= 0) {
     close(pipes.err[kReadEnd]);
@@ -71,10 +117,14 @@ void CloseDescriptorsFrom3() {
     ok = ok && dup2(pipes.out[kWriteEnd], 2) >= 0;
   }
   if (!ok) _exit(1);
-  CloseDescriptorsFrom3();
-  if (newProcessGroup) setpgid(0, 0);
-  int result = program[0] == '/' ? execv(program, argv) : execvp(program, argv);
-  _exit(result);
+  ZpCloseDescriptorsFrom(3);
+  if (setup.newProcessGroup) setpgid(0, 0);
+  if (program[0] == '/') {
+    execv(program, argv);
+  } else {
+    execvp(program, argv);
+  }
+  _exit(setup.execFailure);
 }
 
 // Keeps the parent's end of a pipe out of programs started later.
@@ -126,8 +176,10 @@ bool OpenParentStreams(SpawnPipes& pipes, FILE** toStdin, FILE** fromStdout, FIL
 
 }  // namespace
 
-int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, bool newProcessGroup,
-                       const char* program, const char* const* args) {
+namespace {
+
+int64_t Spawn(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, const SpawnSetup& setup,
+              const char* program, const char* const* args) {
   for (FILE** stream : {toStdin, fromStdout, fromStderr}) {
     if (stream != nullptr) *stream = nullptr;
   }
@@ -149,12 +201,14 @@ int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, boo
     return 0;
   }
 
+  SignalsHeld held;
   pid_t pid = vfork();
   if (pid < 0) {
     CloseAll(pipes);
     return 0;
   }
-  if (pid == 0) RunChild(pipes, newProcessGroup, program, argv.data());
+  if (pid == 0) RunChild(pipes, setup, held.previous(), program, argv.data());
+  ZpRegisterChild(pid, setup.newProcessGroup);
 
   if (!OpenParentStreams(pipes, toStdin, fromStdout, pipes.sharedStderr ? nullptr : fromStderr)) {
     return 0;
@@ -162,18 +216,66 @@ int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, boo
   return pid;
 }
 
-int ZpWaitProcess(int pid) {
-  if (pid < 1) return kZpWaitNoChild;
-  int status = 0;
+// Waits for the child and returns its wait status, or -1 when waitpid
+// fails. The child stays registered until it has ended: left a zombie
+// meanwhile, its pid cannot be taken by another process that an
+// interruption would then stop.
+int WaitStatus(pid_t pid) {
+  siginfo_t info;
   int result;
   // A signal handled meanwhile (the crash handler's SIGHUP report) must not
   // turn into a failed wait.
   do {
+    result = waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT);
+  } while (result < 0 && errno == EINTR);
+  if (result == 0) ZpUnregisterChild(pid);
+  int status = 0;
+  do {
     result = waitpid(pid, &status, 0);
   } while (result < 0 && errno == EINTR);
-  if (result < 0) return kZpWaitFailed;
+  return result < 0 ? -1 : status;
+}
+
+// A shell reports a command that a signal ended as 128 + its number.
+void EndRunIfShellWasInterrupted(int status) {
+  if (status == -1) return;
+  if (WIFSIGNALED(status)) ZpEndRunIfChildWasInterrupted(WTERMSIG(status));
+  if (WIFEXITED(status) && WEXITSTATUS(status) > 128)
+    ZpEndRunIfChildWasInterrupted(WEXITSTATUS(status) - 128);
+}
+
+// Runs `command` through /bin/sh in a process group of its own, so that an
+// interruption stops every process of the command line.
+int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command) {
+  SpawnSetup setup;
+  setup.newProcessGroup = true;
+  setup.execFailure = 127;  // as the system library's system() and popen()
+  const char* args[] = {"-c", command, nullptr};
+  return Spawn(toStdin, fromStdout, nullptr, setup, "/bin/sh", args);
+}
+
+// The children behind the streams of ZpOpenPipe.
+std::mutex pipeLock;
+std::vector<std::pair<FILE*, pid_t>> pipeChildren;
+
+}  // namespace
+
+int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, bool newProcessGroup,
+                       const char* program, const char* const* args) {
+  SpawnSetup setup;
+  setup.newProcessGroup = newProcessGroup;
+  return Spawn(toStdin, fromStdout, fromStderr, setup, program, args);
+}
+
+int ZpWaitProcess(int pid) {
+  if (pid < 1) return kZpWaitNoChild;
+  int status = WaitStatus(pid);
+  if (status == -1) return kZpWaitFailed;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return kZpWaitSignalBase + WTERMSIG(status);
+  if (WIFSIGNALED(status)) {
+    ZpEndRunIfChildWasInterrupted(WTERMSIG(status));
+    return kZpWaitSignalBase + WTERMSIG(status);
+  }
   return kZpWaitOtherState;
 }
 
@@ -201,7 +303,13 @@ int ZpRunCommandArgv(const char* command, const char* const* args) {
     line += ' ';
     line += ZpShellQuote(*arg);
   }
-  return system(line.c_str());
+  // Not system(): it would ignore SIGINT and SIGQUIT while the command runs,
+  // and an interruption must end the run then too.
+  int64_t pid = SpawnShell(nullptr, nullptr, line.c_str());
+  if (pid <= 0) return -1;
+  int status = WaitStatus(pid_t(pid));
+  EndRunIfShellWasInterrupted(status);
+  return status;
 }
 
 int ZpRunCommand(const char* command, ...) {
@@ -216,10 +324,30 @@ int ZpRunCommand(const char* command, ...) {
 
 FILE* ZpOpenPipe(const char* command, const char* mode) {
   if (command == nullptr || mode == nullptr) return nullptr;
-  const char oneCharacter[2] = {mode[0], '\0'};
-  return popen(command, oneCharacter);
+  if (mode[0] != 'r' && mode[0] != 'w') return nullptr;
+  FILE* stream = nullptr;
+  int64_t pid = mode[0] == 'w' ? SpawnShell(&stream, nullptr, command)
+                               : SpawnShell(nullptr, &stream, command);
+  if (pid <= 0) return nullptr;
+  std::lock_guard<std::mutex> lock(pipeLock);
+  pipeChildren.emplace_back(stream, pid_t(pid));
+  return stream;
 }
 
 int ZpClosePipe(FILE* pipe) {
-  return pclose(pipe);
+  pid_t pid = 0;
+  {
+    std::lock_guard<std::mutex> lock(pipeLock);
+    for (auto it = pipeChildren.begin(); it != pipeChildren.end(); ++it) {
+      if (it->first != pipe) continue;
+      pid = it->second;
+      pipeChildren.erase(it);
+      break;
+    }
+  }
+  if (pid == 0) return -1;
+  fclose(pipe);
+  int status = WaitStatus(pid);
+  EndRunIfShellWasInterrupted(status);
+  return status;
 }

@@ -1,6 +1,13 @@
 // Starting other programs: directly with pipes to their standard streams,
 // through the shell with quoted arguments, or through the shell with one pipe.
 // Failures are reported by the result; nothing is printed.
+//
+// Every child is registered with the interruption registry (interruption.h)
+// from its start until it has been waited for, so that SIGINT, SIGTERM or
+// SIGQUIT stops it; a child's standard output that is not piped goes to the
+// caller's standard error, never to its standard output. A child (or, for a
+// shell command, the command) that ends by SIGINT or SIGQUIT ends the run as
+// interrupted, once the interruption handler is installed.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +17,8 @@
 // Starts `program` with the argument vector `program`, args... (args ends
 // with a null pointer and never repeats the program name). Each non-null
 // stream pointer receives a pipe to that standard stream of the child; a null
-// one leaves the stream inherited. Passing the same pointer for fromStdout and
+// one leaves standard input and standard error inherited and sends standard
+// output to the caller's standard error. Passing the same pointer for fromStdout and
 // fromStderr sends both outputs into one pipe. A program beginning with "/" is
 // run as it stands, any other is searched along PATH. With newProcessGroup the
 // child leads a process group of its own. Returns the child's pid, or 0 (all
@@ -36,9 +44,11 @@ int ZpWaitProcess(int pid);
 // refused, since kill() would take it for a whole process group.
 bool ZpTerminateProcess(int pid);
 
-// Runs `command` through the shell followed by the null-terminated list of
-// const char* arguments, each quoted so that it reaches the program as exactly
-// one argument whatever bytes it holds. Returns system()'s status unchanged.
+// Runs `command` through the shell (/bin/sh -c, in a process group of its
+// own) followed by the null-terminated list of const char* arguments, each
+// quoted so that it reaches the program as exactly one argument whatever
+// bytes it holds, and waits for it. Returns the wait status, as system()
+// would (127 when the shell cannot run, -1 when it cannot be started).
 int ZpRunCommand(const char* command, ...);
 
 // ZpRunCommand with a null-terminated array of arguments.
@@ -48,9 +58,11 @@ int ZpRunCommandArgv(const char* command, const char* const* args);
 // single quote inside written as '\''.
 std::string ZpShellQuote(const char* argument);
 
-// popen of `command` with the first character of `mode` ("wb" opens for
-// writing, "rb" for reading); null on failure.
+// Runs `command` through the shell, as popen does, with a pipe to its
+// standard input ("w" as the first character of `mode`, "wb" included) or
+// from its standard output ("r"); null on failure or for another mode.
 FILE* ZpOpenPipe(const char* command, const char* mode);
 
-// pclose; the command's wait status.
+// Closes the stream and waits for the command, as pclose does; its wait
+// status, or -1 for a stream that ZpOpenPipe did not open.
 int ZpClosePipe(FILE* pipe);

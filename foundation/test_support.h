@@ -3,14 +3,17 @@
 // directory changed for one scope.
 #pragma once
 
+#include <errno.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -167,3 +170,39 @@ inline std::string ZpRunChild(const std::string& command, const std::string& fil
 
 // In a child started by ZpRunChild.
 inline bool ZpIsChild() { return getenv("ZP_TEST_CHILD") != nullptr; }
+
+// What a forked child wrote to its standard error, and its wait status.
+struct ZpChildResult {
+  std::string err;
+  int status = -1;
+};
+
+// Runs `body` in a forked child with its standard error piped back (and
+// _exit(0) after it), so that installing handlers and dying of signals stays
+// out of the test process.
+inline ZpChildResult ZpRunInChild(const std::function<void()>& body) {
+  ZpChildResult result;
+  int fds[2];
+  if (pipe(fds) != 0) return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    dup2(fds[1], 2);
+    close(fds[1]);
+    body();
+    _exit(0);
+  }
+  close(fds[1]);
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fds[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) result.err.append(chunk, size_t(n));
+  }
+  close(fds[0]);
+  waitpid(pid, &result.status, 0);
+  return result;
+}
+
+inline bool ZpExitedWith(int status, int code) {
+  return WIFEXITED(status) && WEXITSTATUS(status) == code;
+}

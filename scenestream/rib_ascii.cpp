@@ -8,7 +8,7 @@ namespace {
 
 // The escape of a quoted string at p (just after the backslash); appends
 // its byte, if any, to out and returns the position after the escape.
-const char* DecodeEscape(const char* p, const char* end, std::string* out, int* lines) {
+const char* DecodeEscape(const char* p, const char* end, std::string* out, int64_t* lines) {
   char c = *p++;
   switch (c) {
     case '\n': ++*lines; return p;

@@ -17,8 +17,6 @@ std::string B(std::initializer_list<int> bytes) {
   return s;
 }
 
-const char* const kSkipCall = "W:[t.rib:1]: Skipping to next call...";
-
 struct Case {
   std::string input;
   Events expected;

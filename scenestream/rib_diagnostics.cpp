@@ -10,7 +10,8 @@ constexpr int kMessageSize = 2048;
 }
 
 void RibScanner::FormatMessage(const char* format, va_list args, char* out, int size) {
-  int prefix = snprintf(out, static_cast<size_t>(size), "[%s:%d]: ", streamName_.c_str(), line_);
+  int prefix = snprintf(out, static_cast<size_t>(size), "[%s:%lld]: ", streamName_.c_str(),
+                        static_cast<long long>(line_));
   if (prefix >= 0 && prefix < size - 1) vsnprintf(out + prefix, static_cast<size_t>(size - prefix), format, args);
 }
 

@@ -56,7 +56,7 @@ class RibScanner : public yyRibFlexLexer {
   double floatValue() const { return floatTextLength_ ? ConvertFloatText() : floatValue_; }
 
   const char* streamName() const { return streamName_.c_str(); }
-  int line() const { return line_; }
+  int64_t line() const { return line_; }
   // How many times the scanner has asked for more input: names that come
   // after a change of this count were read after the names before it.
   uint64_t inputReads() const { return inputReads_; }
@@ -181,7 +181,7 @@ class RibScanner : public yyRibFlexLexer {
 
   RibSource* source_;
   std::string streamName_;
-  int line_ = 1;
+  int64_t line_ = 1;
   int32_t intValue_ = 0;
   mutable double floatValue_ = 0.0;
   // The text of the last Float token while it is not converted yet.

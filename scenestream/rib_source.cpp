@@ -1,9 +1,12 @@
 #include "rib_source.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "directories.h"
@@ -22,11 +25,61 @@ int RibFromFD::Read(void* buf, int maxBytes) {
   return static_cast<int>(n);
 }
 
-RibFromFile::RibFromFile(const char* path) : RibFromFD(-1) {
+namespace {
+
+// True when a read would deliver something (or the end) now.
+bool ReadableNow(int fd) {
+  pollfd request = {fd, POLLIN, 0};
+  int n;
+  do {
+    n = poll(&request, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n == 1;
+}
+
+// The FIFO behind fd opened again, waiting for a writer; -1 on failure.
+int ReopenWaiting(int fd, const char* path) {
+  char self[64];
+  snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  int again = open(self, O_RDONLY | O_CLOEXEC);
+  if (again < 0 && errno == ENOENT) again = open(path, O_RDONLY | O_CLOEXEC);
+  return again;
+}
+
+}  // namespace
+
+RibFromFile::RibFromFile(const char* path, bool regularOnly) : RibFromFD(-1) {
   if (ZpIsDirectory(path)) return;
   // Close-on-exec set atomically, so a program started by another thread
   // meanwhile cannot inherit the descriptor either.
-  fd = open(path, O_RDONLY | O_CLOEXEC);
+  fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    int error = errno;
+    close(fd);
+    fd = -1;
+    errno = error;
+    return;
+  }
+  if (regularOnly) {
+    // A regular file's reads do not wait whatever the flag says, so it
+    // stays set.
+    if (S_ISREG(info.st_mode) && ReadableNow(fd)) return;
+    close(fd);
+    fd = -1;
+    regular = false;
+    return;
+  }
+  if (S_ISFIFO(info.st_mode)) {
+    int waiting = ReopenWaiting(fd, path);
+    int error = errno;
+    close(fd);
+    fd = waiting;
+    errno = error;
+    return;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 }
 
 RibFromFile::~RibFromFile() {

@@ -32,12 +32,26 @@ class RibFromFD : public RibSource {
 
 // Opens a path read-only with close-on-exec and owns the descriptor.
 // A directory is not opened; a failed open keeps errno for the caller.
+//
+// The open itself never waits: a FIFO without a writer would block it. A
+// FIFO is then opened again, waiting for its writer as a reader of a pipe
+// expects; anything else is read as it is. With regularOnly, anything but a
+// regular file is refused (IsRegular false), and so is a file that only
+// looks like one but has nothing to read yet (/proc/kmsg, say); such a
+// file's reads never wait either, so that one cut short ends in a read
+// error instead of a hang.
 class RibFromFile : public RibFromFD {
  public:
-  explicit RibFromFile(const char* path);
+  explicit RibFromFile(const char* path, bool regularOnly = false);
   ~RibFromFile() override;
-  // False for a directory or a failed open; Read must not be used then.
+  // False for a directory, a refused file or a failed open; Read must not
+  // be used then.
   bool IsOpen() const { return fd >= 0; }
+  // False when regularOnly refused the file (the file exists and opens).
+  bool IsRegular() const { return regular; }
+
+ private:
+  bool regular = true;
 };
 
 // Reads a memory block that the creator keeps alive; never fails.

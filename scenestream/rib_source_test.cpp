@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -127,4 +128,37 @@ TEST(RibSourceTest, EndOfInputFromATerminalIsTheEnd) {
   EXPECT_EQ(source.Read(buf, sizeof buf), 0);
   close(terminal);
   close(master);
+}
+
+// No open waits: a FIFO without a writer is refused at once where only
+// regular files are wanted, and otherwise opened again to wait for its
+// writer, whose bytes are then read as from any pipe.
+TEST(RibSourceTest, FifosAreOpenedWithoutWaitingForAWriter) {
+  ZpTestDir dir;
+  std::string fifo = dir / "pipe.rib";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RibFromFile refused(fifo.c_str(), true);
+  EXPECT_FALSE(refused.IsOpen());
+  EXPECT_FALSE(refused.IsRegular());
+  RibFromFile device("/dev/zero", true);
+  EXPECT_FALSE(device.IsRegular());
+
+  std::thread writer([&] {
+    usleep(100 * 1000);  // the reader waits for this writer
+    int fd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(write(fd, "abc", 3), 3);
+    close(fd);
+  });
+  RibFromFile waiting(fifo.c_str());
+  ASSERT_TRUE(waiting.IsOpen());
+  char buffer[8];
+  EXPECT_EQ(waiting.Read(buffer, sizeof buffer), 3);
+  EXPECT_EQ(waiting.Read(buffer, sizeof buffer), 0);
+  writer.join();
+
+  std::string plain = dir.WriteFile("plain.rib", "Begin");
+  RibFromFile regular(plain.c_str(), true);
+  ASSERT_TRUE(regular.IsOpen());
+  EXPECT_EQ(regular.Read(buffer, sizeof buffer), 5);
 }

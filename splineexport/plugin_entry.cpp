@@ -1,5 +1,8 @@
 #include "plugin_entry.h"
 
+// MApiVersion is defined below, with the plug-in's other entry points; the
+// host's header would define it a second time.
+#define MNoVersionString
 #include <maya/MFnPlugin.h>
 
 #include <cstdio>

@@ -15,11 +15,21 @@
 #include "plugin_export.h"
 #include "vrx_custom_delegate.h"
 
+// The host finds the entry points by their unmangled names and calls them
+// from C++ with its own MStatus: C linkage for the names only, so the
+// return type need not be one that C knows.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 extern "C" {
 SPLINEEXPORT_API extern const char MApiVersion[9];
 SPLINEEXPORT_API MStatus initializePlugin(MObject plugin);
 SPLINEEXPORT_API MStatus uninitializePlugin(MObject plugin);
 }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 using DelegateFactory = VRXCustomDelegate* (*)(const MObject& node, int context,
                                                const MString& handle, std::uint64_t value,

@@ -548,7 +548,7 @@ def example_lists_complete_after_moving(tmp):
 CASES += [
     Case("package_example_shot_lists_complete_after_moving", files=example_files(),
          env=with_standins(), cwd="shot", args=["-package", "{T}/pkg", "shot.rib", "lights.rib"],
-         stderr="".join("\n#Unresolved resource: '{T}/shot/./%s' \n\n" % p
+         stderr="".join("\n#Unresolved resource: '{T}/shot/%s' \n\n" % p
                         for p in ["props/varnish.oso", "textures/wall_bump.tif"]),
          check=example_lists_complete_after_moving),
 ]

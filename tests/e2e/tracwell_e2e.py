@@ -168,7 +168,7 @@ CASES += [
     Case("help_after_first_input_is_a_path", files=ONE, args=["one.rib", "-h"],
          stdout="t {T}/wood.tif\n",
          stderr="tracwell: cannot open input file '-h' "
-                "(system error: No such file or directory)\n"),
+                "(system error: No such file or directory)\n", status=1),
 ]
 
 # Option values.
@@ -222,7 +222,7 @@ CASES += [
          stderr="tracwell: cannot open input file 'missing.rib' "
                 "(system error: No such file or directory)\n"
                 "tracwell: cannot open input file 'plain.rib/x.rib' "
-                "(system error: Not a directory)\n"),
+                "(system error: Not a directory)\n", status=1),
     Case("directory_takes_its_rib_entries_only", files=DIRECTORY_FILES,
          args=["d/a.rib", "d", "d/"], stdout=directory_listing),
     Case("link_to_directory_is_read_as_a_stream", files={"d": Directory(), "link": Symlink("d")},
@@ -299,6 +299,72 @@ CASES += [
          stdout=ROOTED_LISTING
          + "[t] {T}/r/one/wood.tif\nt {T}/s/one/wood.tif\n"
          + "[t] {T}/r/wood.tif\nt {T}/s/wood.tif\n"),
+]
+
+# One file, one line: every spelling of a file is listed in its normal form,
+# "." steps, repeated "/" and sound ".." steps dropped; a stream named bare
+# reads "${RIBDIR}" as its own folder. Only a ".." after a linked folder stays.
+SPELLINGS_FILES = {
+    "shot/shot.rib": texture("${RIBDIR}/tex/a.tif") + texture("tex//a.tif")
+    + texture("seq/../tex/./a.tif") + texture("{T}/shot/./tex/a.tif")
+    + texture("${RIBDIR}/link/../x.tif") + texture("${RIBDIR}/seq//gone.tif"),
+    "shot/tex/a.tif": TIFF_LE, "shot/seq": Directory(),
+    "deep/nest": Directory(), "deep/x.tif": TIFF_LE, "shot/link": Symlink("{T}/deep/nest"),
+}
+CASES += [
+    Case("listing_spells_each_file_in_normal_form", files=SPELLINGS_FILES, cwd="shot",
+         args=["shot.rib"],
+         stdout="t {T}/shot/link/../x.tif\nt {T}/shot/tex/a.tif\n! {T}/shot/seq/gone.tif\n"),
+]
+
+# Two spellings of one file (a linked folder) are no conflict; the other
+# file of that name is. Roots name whole folders, and a relative root is a
+# folder of the working directory.
+LINKED_FILES = {
+    "linked.rib": "".join(texture("{T}/%s/wood.tif" % d) for d in ["latest", "v1", "b"]),
+    "only.rib": "".join(texture("{T}/%s/wood.tif" % d) for d in ["latest", "v1"]),
+    "v1/wood.tif": TIFF_LE, "b/wood.tif": TIFF_LE, "latest": Symlink("v1"),
+}
+WHOLE_FOLDER_FILES = {
+    "r/one/wood.tif": TIFF_LE, "ra/one/wood.tif": TIFF_LE, "r/wood.tif": TIFF_LE,
+    "rooted.rib": "".join(texture("{T}/%s/wood.tif" % d) for d in ["r/one", "ra/one", "r"]),
+}
+CASES += [
+    Case("conflicts_leave_out_spellings_of_one_file", files=LINKED_FILES,
+         args=["linked.rib", "only.rib"],
+         stdout=lines("t", ["{T}/b/wood.tif", "{T}/latest/wood.tif", "{T}/v1/wood.tif"])
+         + "[t] {T}/b/wood.tif\nt {T}/latest/wood.tif\n"
+         + lines("t", ["{T}/latest/wood.tif", "{T}/v1/wood.tif"])),
+    Case("roots_match_whole_folders", files=WHOLE_FOLDER_FILES, args=["-r", "r", "rooted.rib"],
+         stdout=lines("t", ["{T}/r/one/wood.tif", "{T}/r/wood.tif", "{T}/ra/one/wood.tif"])
+         + "[t] {T}/r/wood.tif\nt {T}/ra/one/wood.tif\n"),
+    Case("relative_roots_are_folders_of_the_working_directory", files=ROOTED_FILES, cwd="r",
+         args=["-r", ".", "-r", "../s", "../rooted.rib"],
+         stdout=ROOTED_LISTING
+         + "[t] {T}/r/one/wood.tif\nt {T}/s/one/wood.tif\n"
+         + "[t] {T}/r/wood.tif\nt {T}/s/wood.tif\n"),
+]
+
+# A nested stream linked into another folder names that folder's files
+# through "${RIBDIR}": it is read once per folder, so both textures are
+# listed; through a linked folder it names the same files and is read once.
+ROUTE_FILES = {
+    "shot.rib": "".join(evaluate("vrxstream", "{T}/%s/n.rib" % d) for d in ["a", "b", "latest"]),
+    "a/n.rib": texture("${RIBDIR}/t.tif"), "a/t.tif": TIFF_LE, "b/t.tif": TIFF_LE,
+    "b/n.rib": Symlink("../a/n.rib"), "latest": Symlink("a"),
+}
+CASES += [
+    Case("nested_stream_is_read_once_per_folder", files=ROUTE_FILES, args=["shot.rib"],
+         stdout=lines("t", ["{T}/a/t.tif", "{T}/b/t.tif"])
+         + lines("a", ["{T}/a/n.rib", "{T}/b/n.rib", "{T}/latest/n.rib"])
+         + "[t] {T}/a/t.tif\nt {T}/b/t.tif\n"),
+]
+
+# An unknown option word is skipped, but named.
+CASES += [
+    Case("unknown_option_is_named", files=ONE, args=["-texture", "-shaders", "-x", "one.rib"],
+         stderr="kestrow: ignoring unknown option '-texture'\n"
+                "kestrow: ignoring unknown option '-x'\n"),
 ]
 
 # The stream order: producers of images before the streams that read them.

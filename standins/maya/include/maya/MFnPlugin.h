@@ -1,5 +1,11 @@
 // Stand-in for the host's plug-in function set: identification and the
 // command registry.
+//
+// As the host documents, the file of a plug-in that includes this header
+// defines the plug-in's MApiVersion (the interface version it was built
+// for), unless MNoVersionString is defined before the include: every other
+// file of the plug-in, or a plug-in that defines MApiVersion itself, must
+// define it.
 #pragma once
 
 #include <maya/MObject.h>
@@ -25,3 +31,7 @@ class MFnPlugin {
  private:
   MObject plugin_;
 };
+
+#ifndef MNoVersionString
+extern "C" __attribute__((visibility("default"))) const char MApiVersion[] = "20190000";
+#endif
