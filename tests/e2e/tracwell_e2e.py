@@ -629,7 +629,7 @@ def texture_made_after(first):
 
 def folder_changed_between(first, second):
     """Feeds the first FIFO, makes tex/late.tif once the program has read all
-    of it, then feeds the second."""
+    of it, then feeds the second. Each is held open until it has been read."""
     def interact(process, tmp):
         with open(os.path.join(tmp, "one.rib"), "wb") as pipe:
             pipe.write(stdin_bytes(first, tmp))
@@ -638,6 +638,8 @@ def folder_changed_between(first, second):
             make_texture(tmp)
         with open(os.path.join(tmp, "two.rib"), "wb") as pipe:
             pipe.write(stdin_bytes(second, tmp))
+            pipe.flush()
+            wait_until_read_through(process, pipe, os.path.join(tmp, "two.rib"))
     return interact
 
 
