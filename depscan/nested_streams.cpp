@@ -59,8 +59,8 @@ void DependencyTracker::AddNestedStream(const std::string& path) {
   } else if (AlreadyRead(route)) {
     RecordFoundStream(path);
   } else if (nestingDepth >= kMaxNestingDepth) {
-    fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
-            path.c_str(), kMaxNestingDepth);
+    ScanMessage("tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
+                path.c_str(), kMaxNestingDepth);
     RecordFoundStream(path);
   } else {
     ReadNestedStream(path, route);
@@ -71,9 +71,9 @@ void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRo
   // Checked again as it is opened: the file may have been swapped since.
   auto* source = new RibFromFile(path.c_str(), true);
   if (!source->IsRegular()) {
-    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    ScanMessage("tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
   } else if (!source->IsOpen()) {
-    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
+    ScanMessage("tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
             ZpLastErrorText());
   }
   if (!source->IsOpen()) {
@@ -101,12 +101,12 @@ void DependencyTracker::RecordFoundStream(const std::string& path) {
 bool DependencyTracker::IsReadableStream(const std::string& path, StreamRoute* route) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
-            path.c_str(), ZpLastErrorText());
+    ScanMessage("tracwell: cannot open nested stream '%s' (system error: %s)\n",
+                path.c_str(), ZpLastErrorText());
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    ScanMessage("tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
     return false;
   }
   *route = StreamRouteOf(path, info);
