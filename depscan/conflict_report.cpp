@@ -34,7 +34,7 @@ class FilesOfName {
 }  // namespace
 
 void ReportConflicts(DependencyTracker& tracker, DependencyKind kind,
-                     const ToolOptions& options) {
+                     const ToolOptions& options, FILE* out) {
   const char* prefix = DependencyKindPrefix(kind);
   // Name -> the first path met with it (the list entry's text, which stays
   // valid while this kind's list is walked).
@@ -54,8 +54,8 @@ void ReportConflicts(DependencyTracker& tracker, DependencyKind kind,
     uint64_t unused = 0;
     if (!reportedNames.Find(name.c_str(), &unused)) {
       reportedNames.Insert(name.c_str(), 0);
-      std::printf("[%s] %s\n", prefix, first);
+      std::fprintf(out, "[%s] %s\n", prefix, first);
     }
-    std::printf("%s %s\n", prefix, path->c_str());
+    std::fprintf(out, "%s %s\n", prefix, path->c_str());
   }
 }

@@ -2,6 +2,8 @@
 // at different paths: a package has room for only one of them under it.
 #pragma once
 
+#include <cstdio>
+
 #include "dependency_kind.h"
 
 class DependencyTracker;
@@ -12,4 +14,4 @@ struct ToolOptions;
 // and every such path prints "<prefix> <path>", all on standard output.
 // Of the options only the "-r" roots matter.
 void ReportConflicts(DependencyTracker& tracker, DependencyKind kind,
-                     const ToolOptions& options);
+                     const ToolOptions& options, FILE* out = stdout);

@@ -11,14 +11,14 @@ namespace {
 // several per line counts in listings of a million names.
 constexpr size_t kBlockSize = 1 << 16;
 
-void Flush(std::string& block) {
-  std::fwrite(block.data(), 1, block.size(), stdout);
+void Flush(std::string& block, FILE* out) {
+  std::fwrite(block.data(), 1, block.size(), out);
   block.clear();
 }
 
 }  // namespace
 
-void PrintTrackerListing(DependencyTracker& tracker, uint32_t kindMask) {
+void PrintTrackerListing(DependencyTracker& tracker, uint32_t kindMask, FILE* out) {
   std::string block;
   block.reserve(kBlockSize);
   for (uint32_t bit = DependencyKind::Shader; bit <= DependencyKind::MissingProcedural;
@@ -29,8 +29,8 @@ void PrintTrackerListing(DependencyTracker& tracker, uint32_t kindMask) {
     // Each line is "<prefix> <path>".
     tracker.ForEachSorted(kind, [&](std::string_view path) {
       block.append(prefix).append(1, ' ').append(path).append(1, '\n');
-      if (block.size() >= kBlockSize) Flush(block);
+      if (block.size() >= kBlockSize) Flush(block, out);
     });
   }
-  Flush(block);
+  Flush(block, out);
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr uint32_t kFirstSlots = 32;
+constexpr uint32_t kFirstSlots = 8;
 constexpr size_t kLargestBlock = size_t{8} << 20;
 // Runs this small are sorted by comparing whole paths; runs still tied this
 // deep likewise, so the recursion stays shallow whatever the paths.

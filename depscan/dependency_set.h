@@ -129,6 +129,6 @@ class DependencySet {
   int walking_ = 0;  // sorted walks under way: the order must stay
   std::vector<TextBlock> blocks_;
   TextBlock spare_;  // memory for the next block of texts
-  static constexpr size_t kFirstBlock = 4096;
+  static constexpr size_t kFirstBlock = 256;
   size_t nextBlockSize_ = kFirstBlock;
 };

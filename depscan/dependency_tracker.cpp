@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,7 @@ namespace {
 constexpr uint32_t kTableBuckets = 32;
 constexpr float kTableLoadFactor = 0.75f;
 
-// Set once the first scan message of the run has been printed.
-bool scanMessagePrinted = false;
-
-constexpr int kFatal = 3;
+std::atomic<bool> scansQuiet{false};
 
 }  // namespace
 
@@ -31,16 +29,13 @@ bool MayPrintName(std::string_view name) {
   // The message itself must not break the line: the breaks are shown.
   std::string shown;
   for (char c : name) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-  fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n", shown.c_str());
+  ScanMessage("tracwell: leaving out names with a line break in '%s'\n", shown.c_str());
   return false;
 }
 
-void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
-  // A fatal message ends the run: it must be seen whatever came before.
-  if (scanMessagePrinted && severity != kFatal) return;
-  fprintf(stderr, "tracwell: %s\n", message);
-  scanMessagePrinted = true;
-}
+QuietScans::QuietScans() : wasActive_(scansQuiet) { scansQuiet = true; }
+QuietScans::~QuietScans() { scansQuiet = wasActive_; }
+bool QuietScans::Active() { return scansQuiet; }
 
 DependencyTracker::DependencyTracker(RibSource* source, const char* streamName,
                                      uint32_t kindMask)
@@ -72,10 +67,34 @@ void DependencyTracker::Scan() {
   scanner.reset();
   currentScanner = nullptr;
   pendingToken = 0;
-  // Only the scan classifies values; the listing needs the room.
-  existence.Forget();
+  // Only the scan classifies values; the listing needs the room, and a
+  // run may hold thousands of trackers.
+  existence.reset();
   nonTiffFiles.Clear();
-  classifiedTableStrings.clear();
+  decltype(classifiedTableStrings)().swap(classifiedTableStrings);
+  decltype(streamsRead)().swap(streamsRead);
+  decltype(nestingChain)().swap(nestingChain);
+  std::string().swap(expansion);
+  std::string().swap(normalSpelling);
+  std::string().swap(evaluateFileName);
+  std::string().swap(evaluateType);
+  evaluateFileNameString.reset();
+}
+
+ZpPathVariables& DependencyTracker::PathVariables() {
+  if (!pathVariables) pathVariables = std::make_unique<ZpPathVariables>();
+  return *pathVariables;
+}
+
+ExistenceCache& DependencyTracker::Disk() {
+  if (!existence) existence = std::make_unique<ExistenceCache>();
+  uint64_t reads = currentScanner ? currentScanner->inputReads() : 0;
+  if (currentScanner != lastInputScanner || reads != lastInputReads) {
+    lastInputScanner = currentScanner;
+    lastInputReads = reads;
+    existence->NewInput();
+  }
+  return *existence;
 }
 
 const char* DependencyTracker::Name() const { return name.c_str(); }
@@ -126,7 +145,7 @@ bool DependencyTracker::Records(std::string_view name) {
   if (!HasLineBreak(name)) return true;
   if (!lineBreakReported) {
     lineBreakReported = true;
-    fprintf(stderr, "tracwell: leaving out names with a line break in '%s'\n",
+    ScanMessage("tracwell: leaving out names with a line break in '%s'\n",
             currentScanner ? currentScanner->streamName() : Name());
   }
   return false;

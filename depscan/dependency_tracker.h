@@ -120,12 +120,24 @@ class DependencyTracker {
   // Null once the scan has ended.
   std::unique_ptr<RibScanner> scanner;
   RibScanner* currentScanner;
-  ZpPathVariables pathVariables;
+  // Made when a value first needs it (a "$", or a relative name): most
+  // streams name absolute paths only, and a run may hold thousands of
+  // trackers.
+  std::unique_ptr<ZpPathVariables> pathVariables;
+  ZpPathVariables& PathVariables();
 
   // Nested streams below this many levels of nesting are recorded but not
   // read (with a warning), so that a pathological chain cannot exhaust the
   // stack.
   static constexpr size_t kMaxNestingDepth = 256;
+
+  // False: nested streams are recorded but never read (the package's check
+  // of a run that does not package them). Set before Scan.
+  bool readsNestedStreams = true;
+  // The nested-stream paths that were read: each route is read under the
+  // first path met, and only that path's spellings of its names are
+  // recorded.
+  DependencySet readStreams;
 
  private:
   using FileIdentity = std::pair<dev_t, ino_t>;
@@ -202,18 +214,34 @@ class DependencyTracker {
   // another folder it names other files), however many routes lead there.
   std::set<StreamRoute> streamsRead;
   bool lineBreakReported = false;
-  // Per-scan memory of the disk: existence, and existing files that are not
-  // TIFF. With the disk unchanged during the scan, a value classified again
-  // changes no table (UDIM patterns, in udimPatterns, are not even tried
-  // again); these spare the system calls of doing it.
-  ExistenceCache existence;
+  // Per-scan memory of the disk: existence (made at the first test, let go
+  // with the scan), and existing files that are not TIFF. With the disk
+  // unchanged during the scan, a value classified again changes no table
+  // (UDIM patterns, in udimPatterns, are not even tried again); these spare
+  // the system calls of doing it.
+  std::unique_ptr<ExistenceCache> existence;
   DependencySet nonTiffFiles;
+  // The existence tests, told first whether the current scanner has read
+  // input since the last test.
+  ExistenceCache& Disk();
+  const RibScanner* lastInputScanner = nullptr;
+  uint64_t lastInputReads = 0;
 };
 
+// Messages of a scan. Streams are scanned side by side (stream_scans.h), so
+// nothing that runs while a stream is read may write to standard error
+// itself: every message goes through ScanMessage, which writes it at once
+// when every earlier stream has been written and holds it until then
+// otherwise. format and arguments as for printf; the text is the whole
+// message, "tracwell: " and line feed included.
+void ScanMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // The scanners' error callback: writes "tracwell: <message>" to standard
-// error for the first message of the whole run, whatever its severity, and
-// ignores every later one but a fatal one, which ends the run and so is
-// always printed.
+// error for the first message of the whole run (in input order), whatever
+// its severity, and ignores every later one but a fatal one, which ends the
+// run and so is always printed. Outside a scan of StreamScans it returns,
+// and the scanner ends the process; within one it does not return, and the
+// run ends when the stream's turn comes.
 void ReportFirstParseError(void* user, int severity, const char* message);
 
 // True when the name holds a line feed or a carriage return.
@@ -223,6 +251,21 @@ bool HasLineBreak(std::string_view name);
 // order, a packaging note): false, with the listing's message (the breaks
 // shown as \n and \r), when it holds a line break and would forge lines.
 bool MayPrintName(std::string_view name);
+
+// While one lives, scans print no message of their own (a fatal one aside,
+// which ends the run): the package's check reads streams and reports what
+// it finds in its own words.
+class QuietScans {
+ public:
+  QuietScans();
+  ~QuietScans();
+  QuietScans(const QuietScans&) = delete;
+  QuietScans& operator=(const QuietScans&) = delete;
+  static bool Active();
+
+ private:
+  bool wasActive_;
+};
 
 // True when the text after the last "." is one of the texture extensions,
 // compared exactly.

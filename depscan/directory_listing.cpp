@@ -64,7 +64,63 @@ int TileAt(std::string_view name, size_t p) {
 
 const std::vector<uint16_t> kNoTiles;
 
+bool Before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+bool Equal(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The clock that the system stamps changes with (it only moves at its
+// ticks).
+timespec StampClock() {
+  timespec now = {};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}
+
+// A change made after the stamp gets a time no earlier than `now`'s; the
+// stamp's own time must lie before it to be told apart. A file system that
+// keeps whole seconds (every time without nanoseconds) cannot tell a change
+// in the same second.
+bool ReliableAt(const struct stat& info, const timespec& now) {
+  if (info.st_ctim.tv_nsec == 0 && info.st_mtim.tv_nsec == 0) {
+    return info.st_ctim.tv_sec < now.tv_sec;
+  }
+  return Before(info.st_ctim, now);
+}
+
+void Fill(DirectoryStamp& stamp, const struct stat& info, const timespec& now) {
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.modified = info.st_mtim;
+  stamp.changed = info.st_ctim;
+  stamp.reliable = ReliableAt(info, now);
+}
+
 }  // namespace
+
+bool DirectoryStamp::Take(const char* path) {
+  timespec now = StampClock();
+  struct stat info;
+  if (stat(*path ? path : ".", &info) != 0) return false;
+  Fill(*this, info, now);
+  return true;
+}
+
+bool DirectoryStamp::TakeOpen(int fd) {
+  timespec now = StampClock();
+  struct stat info;
+  if (fstat(fd, &info) != 0) return false;
+  Fill(*this, info, now);
+  return true;
+}
+
+bool DirectoryStamp::Matches(const DirectoryStamp& other) const {
+  return device == other.device && inode == other.inode && Equal(modified, other.modified) &&
+         Equal(changed, other.changed);
+}
 
 bool DirectoryListing::Read(const std::string& directory, size_t maxNames) {
   const char* path = directory.empty() ? "." : directory.c_str();
@@ -72,7 +128,9 @@ bool DirectoryListing::Read(const std::string& directory, size_t maxNames) {
   if (access(path, X_OK) != 0) return false;
   int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  DIR* dir = ListsEveryNameExactly(fd) ? fdopendir(fd) : nullptr;
+  // Taken before the names are read: a change while they are read shows
+  // as a stamp that no longer matches.
+  DIR* dir = stamp_.TakeOpen(fd) && ListsEveryNameExactly(fd) ? fdopendir(fd) : nullptr;
   if (!dir) {
     close(fd);
     return false;
@@ -89,7 +147,11 @@ bool DirectoryListing::Read(const std::string& directory, size_t maxNames) {
   }
   whole = whole && errno == 0 && !FoldsCase(dirfd(dir));
   closedir(dir);
-  if (!whole) *this = DirectoryListing();
+  if (!whole) {
+    names_.clear();
+    slots_.clear();
+    count_ = 0;
+  }
   return whole;
 }
 
@@ -150,16 +212,15 @@ bool DirectoryListing::FoldsCase(int directoryFd) const {
   return false;
 }
 
-const std::vector<uint16_t>& DirectoryListing::Tiles(std::string_view component) {
-  if (!tilesIndexed_) Index();
+const std::vector<uint16_t>& DirectoryListing::Tiles(std::string_view component) const {
+  std::call_once(tilesIndexed_, [this] { Index(); });
   auto found = tiles_.find(std::string(component));
   return found == tiles_.end() ? kNoTiles : found->second;
 }
 
 // Every name under each pattern it is a tile of: the name with four digits
 // of a tile number made "UDIM", where that is the pattern's first "UDIM".
-void DirectoryListing::Index() {
-  tilesIndexed_ = true;
+void DirectoryListing::Index() const {
   for (size_t offset = 0; offset < names_.size(); offset += std::strlen(&names_[offset + 1]) + 2) {
     std::string_view name(&names_[offset + 1]);
     for (size_t p = 0; p + 4 <= name.size(); ++p) {

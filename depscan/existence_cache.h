@@ -3,27 +3,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "directory_listing.h"
+#include "disk_knowledge.h"
 #include "hash_table.h"
 
-// Existence tests for one scan that remember what they learnt about
-// directories: once a directory is known to be missing, every path below it
-// is answered without a system call; once a directory has been asked about
-// often (or for the tiles of a UDIM pattern), its listing is read and answers
-// for the names in it. A file that exists when its directory is first
-// looked at is always found; only what is created during the scan may be
-// missed, which is why a tracker keeps one of these for its scan alone, and
-// nothing writes files while a stream is scanned.
+// Existence tests of one tracker, answered from what the whole run knows of
+// directories (DiskKnowledge): a path below a directory known to be missing
+// is missing, and a name in a directory whose listing has been read is
+// looked up in it; everything else is asked of the system. Listings are read
+// once a directory has been asked about often (or at once for the tiles of a
+// UDIM pattern), by whichever tracker gets there first.
+//
+// What was learnt earlier only answers for names read since when the
+// directory it speaks of is unchanged: once per input read (NewInput), the
+// first answer from a listing or from a missing directory checks the stamp
+// of that directory (of its parent, for a missing one) with one stat. A file
+// that exists when its name is read is therefore always found, also when it
+// was made while the run went on (standard input still being read, an
+// earlier stream's folder changed before a later stream names it).
 //
 // Paths are compared as text, as the system resolves them: a path can only
 // exist when the text before each of its "/" names an existing directory.
+// One object serves one thread; the knowledge behind it is shared.
 class ExistenceCache {
  public:
-  ExistenceCache();
+  explicit ExistenceCache(DiskKnowledge& knowledge = DiskKnowledge::Run());
   ExistenceCache(const ExistenceCache&) = delete;
   ExistenceCache& operator=(const ExistenceCache&) = delete;
 
@@ -37,21 +43,27 @@ class ExistenceCache {
   // file, as ZpFileExists says.
   std::vector<int> ExistingTiles(const std::string& pattern, size_t marker);
 
-  // Lets go of everything learnt, as at construction.
+  // More input has been read: names from here on may name files made since,
+  // so what the run knows is checked again before it answers.
+  void NewInput() { ++input_; }
+
+  // Lets go of this tracker's view (the run's knowledge stays).
   void Forget();
 
  private:
-  // kUnknown also stands for a failure that says nothing lasting (neither
-  // ENOENT nor ENOTDIR), which is never recorded.
-  enum State : uint8_t { kUnknown = 0, kPresent = 1, kMissing = 2 };
+  using State = DiskKnowledge::State;
+  // The tracker's view of one directory, brought up to date once per input
+  // read.
   struct Directory {
-    State state = kUnknown;
-    bool listingTried = false;
-    uint32_t tests = 0;
-    std::unique_ptr<DirectoryListing> listing;
+    DiskKnowledge::Directory* shared = nullptr;
+    State state = DiskKnowledge::kUnknown;
+    uint64_t checkedAt = 0;  // the input read it was checked at
+    // The listing trusted since then, or null: the system answers.
+    const DirectoryListing* listing = nullptr;
+    bool listingTried = false;  // since then
   };
   // Where a path lies: the directory's text (up to parentLength; "" for the
-  // working directory), its state and, when recorded, its record.
+  // working directory) and, when recorded, the tracker's view of it.
   struct Place {
     size_t parentLength;
     size_t nameStart;
@@ -59,25 +71,29 @@ class ExistenceCache {
     Directory* directory;
   };
 
-  static State AccessState(const char* path);
   // False when the path is to be asked of the system as it stands.
   bool Locate(const char* path, size_t length, Place* place);
   State LearnDirectories(const char* path, size_t parentLength);
-  Directory* Recorded(const char* path, size_t length) const;
-  Directory* Record(const char* path, size_t length, State state);
-  bool BelowLastMissing(const char* path, size_t parentLength) const;
-  DirectoryListing* Listing(Directory& directory, const char* path, size_t length);
+  Directory* Recorded(const char* path, size_t length);
+  Directory* Record(const char* path, size_t length);
+  void Refresh(Directory& directory, const char* path, size_t length);
+  State StillMissing(Directory& directory, const char* path, size_t length);
+  State Ask(Directory& directory, const char* path, size_t length);
+  const DirectoryListing* Trusted(Directory& directory, const char* path, size_t length,
+                                  bool read);
+  bool BelowLastMissing(const char* path, size_t parentLength);
   bool Answer(const Place& place, const char* path, size_t length);
 
+  DiskKnowledge& knowledge_;
+  uint64_t input_ = 1;
   // Directory texts (without terminating NUL) -> index into records.
-  ZpHashTable directories;
-  std::deque<Directory> records;
+  ZpHashTable directories_;
+  std::deque<Directory> records_;
   // The missing directory that answered last: paths come in clusters, and
   // a prefix comparison is cheaper than hashing.
-  std::string lastMissing;
+  std::string lastMissing_;
+  Directory* lastMissingDirectory_ = nullptr;
   // Likewise the directory of the last path that was answered.
-  Directory* lastDirectory = nullptr;
-  std::string lastDirectoryText;
-  // Names held by all listings, kept within a bound.
-  size_t listedNames = 0;
+  Directory* lastDirectory_ = nullptr;
+  std::string lastDirectoryText_;
 };

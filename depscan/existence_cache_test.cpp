@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "file_utils.h"
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -43,9 +44,11 @@ TEST_F(ExistenceCacheTest, AnswersAsTheFileSystemDoes) {
       {"a/deep/../file", true}, {"gone/../plain", false}, {"a/file/../file", false},
       {"dangling", false},    {"dangling/x", false},  {"la/none/../file", false},
   };
-  ExistenceCache cache;
+  DiskKnowledge knowledge;
+  ExistenceCache cache(knowledge);
   // Twice: once learning, once from what was learnt.
   for (int round = 0; round < 2; ++round) {
+    cache.NewInput();
     for (const Case& c : cases) {
       EXPECT_EQ(c.exists, cache.Exists(dir / c.relative)) << c.relative << " round " << round;
     }
@@ -65,21 +68,42 @@ TEST_F(ExistenceCacheTest, AnswersAsTheFileSystemDoes) {
   EXPECT_TRUE(cache.Exists("/"));
 }
 
-TEST_F(ExistenceCacheTest, AsksAgainBelowExistingDirectoriesOnly) {
-  ExistenceCache cache;
-  EXPECT_FALSE(cache.Exists(dir / "a/later"));
+// A stamp taken a moment after its directory changed is not trusted: the
+// tests wait until what they made lies before the clock's last tick.
+void WaitUntilSettled(const std::string& path) {
+  for (int i = 0; i < 400; ++i) {
+    DirectoryStamp stamp;
+    if (stamp.Take(path.c_str()) && stamp.reliable) return;
+    usleep(5000);
+  }
+}
+
+TEST_F(ExistenceCacheTest, WhatWasLearntAnswersAgainOnlyWhileItHolds) {
+  DiskKnowledge knowledge;
+  WaitUntilSettled(dir.Path());
+  WaitUntilSettled(dir / "a");
+  ExistenceCache cache(knowledge);
+  // Enough names for the listing of a/ to be read, and a missing folder.
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(cache.Exists(dir / ("a/none" + std::to_string(i))));
   EXPECT_FALSE(cache.Exists(dir / "gone/later"));
+  EXPECT_NE(knowledge.Listing(knowledge.Record((dir / "a").c_str(), (dir / "a").size())), nullptr);
   dir.WriteFile("a/later", "x");
   std::filesystem::create_directories(dir / "gone");
   dir.WriteFile("gone/later", "x");
-  // A file that appears below a known directory is seen while its listing
-  // has not been read; a directory known to be missing stays missing for
-  // the cache's life.
-  EXPECT_TRUE(cache.Exists(dir / "a/later"));
+  // Names read before the change: what was learnt answers for them.
+  EXPECT_FALSE(cache.Exists(dir / "a/later"));
   EXPECT_FALSE(cache.Exists(dir / "gone/later"));
-  EXPECT_TRUE(ExistenceCache().Exists(dir / "gone/later"));
-  cache.Forget();
+  // Names read after it, by this tracker or by another one of the run.
+  cache.NewInput();
+  EXPECT_TRUE(cache.Exists(dir / "a/later"));
   EXPECT_TRUE(cache.Exists(dir / "gone/later"));
+  EXPECT_TRUE(ExistenceCache(knowledge).Exists(dir / "a/later"));
+  std::filesystem::remove(dir / "a/later");
+  std::filesystem::remove_all(dir / "gone");
+  cache.NewInput();
+  EXPECT_FALSE(cache.Exists(dir / "a/later"));
+  EXPECT_FALSE(cache.Exists(dir / "gone/later"));
+  EXPECT_TRUE(cache.Exists(dir / "a/file"));
 }
 
 // Names asked often enough for the directory's listing to answer, beside
@@ -92,8 +116,11 @@ TEST_F(ExistenceCacheTest, ListingsAnswerAsTheFileSystemDoes) {
   const char* names[] = {"file", "File", "deep", "link", "dangling", "up", "none", "",
                          ".", "..", "file/", "deep/file", "fil", "filex"};
   ZpChangeDirectory inside(dir / "a");
-  ExistenceCache cache;
+  WaitUntilSettled(dir / "a");
+  DiskKnowledge knowledge;
+  ExistenceCache cache(knowledge);
   for (int round = 0; round < 40; ++round) {
+    if (round % 8 == 0) cache.NewInput();
     for (const char* name : names) {
       std::string path = dir / "a/" + name;
       ASSERT_EQ(cache.Exists(path), ZpFileExists(path.c_str())) << path << " round " << round;
@@ -121,8 +148,10 @@ TEST_F(ExistenceCacheTest, TilesAreTheNumbersWhoseNamesExist) {
       {"gone/w.UDIM.tif", {}},
       {"t/w.1001.tif/UDIM", {}},
   };
+  WaitUntilSettled(dir / "t");
   for (int round = 0; round < 2; ++round) {
-    ExistenceCache cache;
+    DiskKnowledge knowledge;
+    ExistenceCache cache(knowledge);
     for (const Case& c : cases) {
       std::string pattern = dir / c.pattern;
       if (round == 1) cache.Exists(pattern);  // the directory learnt first

@@ -10,6 +10,7 @@
 #include "out_of_memory.h"
 #include "rib_source.h"
 #include "run_status.h"
+#include "stream_scans.h"
 #include "tool_options.h"
 
 namespace {
@@ -23,51 +24,58 @@ bool TakeOnce(ZpHashTable& seenInputs, const char* path) {
   return true;
 }
 
+}  // namespace
+
 // A ".rib" entry of a directory is read only when it is a regular file: a
 // FIFO or a device there would block the run or never end. An input named
 // on the command line is read whatever it is, but not for a package, which
 // reads each stream a second time to rewrite it: such an input word cannot
 // be read, and the run fails.
-void AddStreamFile(TrackerList& trackers, const ToolOptions& options, const char* path,
-                   bool inputWord) {
-  RibFromFile* source = new RibFromFile(path, !inputWord || options.package);
+DependencyTracker* ScanStreamFile(const ToolOptions& options, const std::string& path,
+                                  bool inputWord) {
+  RibFromFile* source = new RibFromFile(path.c_str(), !inputWord || options.package);
   if (!source->IsRegular()) {
-    std::fprintf(stderr, "tracwell: skipping input file '%s': not a regular file\n", path);
+    ScanMessage("tracwell: skipping input file '%s': not a regular file\n", path.c_str());
     delete source;
     if (inputWord) MarkInputUnreadable();
-    return;
+    return nullptr;
   }
   if (!source->IsOpen()) {
-    std::fprintf(stderr, "%scannot open input file '%s' (system error: %s)\n", "tracwell: ",
-                 path, ZpLastErrorText());
+    ScanMessage("%scannot open input file '%s' (system error: %s)\n", "tracwell: ", path.c_str(),
+                ZpLastErrorText());
     delete source;
     MarkInputUnreadable();
-    return;
+    return nullptr;
   }
-  NoteActivity("reading", path);
-  DependencyTracker* tracker = new DependencyTracker(source, path, options.kindMask);
-  trackers.push_back(tracker);
+  NoteActivity("reading", path.c_str());
+  DependencyTracker* tracker = new DependencyTracker(source, path.c_str(), options.kindMask);
   tracker->Scan();
+  return tracker;
 }
 
-}  // namespace
-
-void AddInput(ZpHashTable& seenInputs, TrackerList& trackers, const ToolOptions& options,
+void AddInput(ZpHashTable& seenInputs, StreamScans& scans, const ToolOptions& options,
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    AddStreamFile(trackers, options, path, allowDirectory);
+    scans.Add([&options, file = std::string(path), allowDirectory] {
+      return ScanStreamFile(options, file, allowDirectory);
+    });
     return;
   }
   if (!allowDirectory) return;
   std::vector<std::string> entries;
   if (!ZpWalkDirectory(path, CollectRibEntry, &entries, false)) {
-    std::fprintf(stderr, "tracwell: cannot open input directory '%s' (system error: %s)\n", path,
-                 ZpLastErrorText());
-    MarkInputUnreadable();
+    // Said in its place among the streams' messages.
+    std::string why = ZpLastErrorText();
+    scans.Add([directory = std::string(path), why]() -> DependencyTracker* {
+      ScanMessage("tracwell: cannot open input directory '%s' (system error: %s)\n",
+                  directory.c_str(), why.c_str());
+      MarkInputUnreadable();
+      return nullptr;
+    });
   }
   for (const std::string& entry : entries)
-    AddInput(seenInputs, trackers, options, entry.c_str(), false);
+    AddInput(seenInputs, scans, options, entry.c_str(), false);
 }
 
 void CollectRibEntry(const char* fullPath, const char* /*name*/, void* user) {

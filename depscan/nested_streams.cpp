@@ -29,7 +29,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 void DependencyTracker::AddShader(const std::string& value) {
   if (!trackShaders) return;
   std::string path = EndsWith(value, kShaderSuffix) ? value : value + kShaderSuffix;
-  if (existence.Exists(path)) {
+  if (Disk().Exists(path)) {
     Enter(shaders, path);
     SetResolvedName(path, path);
   } else {
@@ -40,7 +40,7 @@ void DependencyTracker::AddShader(const std::string& value) {
 void DependencyTracker::AddProcedural(const std::string& procedural) {
   for (const char* suffix : kProceduralSuffixes) {
     std::string path = procedural + suffix;
-    if (existence.Exists(path)) {
+    if (Disk().Exists(path)) {
       Enter(procedurals, path);
       SetResolvedName(procedural, path);
       return;
@@ -54,13 +54,13 @@ void DependencyTracker::AddProcedural(const std::string& procedural) {
 void DependencyTracker::AddNestedStream(const std::string& path) {
   if (!Records(path)) return;
   StreamRoute route;
-  if (!existence.Exists(path) || !IsReadableStream(path, &route)) {
+  if (!Disk().Exists(path) || !IsReadableStream(path, &route)) {
     Enter(missingStreams, path);
-  } else if (AlreadyRead(route)) {
+  } else if (AlreadyRead(route) || !readsNestedStreams) {
     RecordFoundStream(path);
   } else if (nestingDepth >= kMaxNestingDepth) {
-    fprintf(stderr, "tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
-            path.c_str(), kMaxNestingDepth);
+    ScanMessage("tracwell: nested stream '%s' is not read: more than %zu levels of nesting\n",
+                path.c_str(), kMaxNestingDepth);
     RecordFoundStream(path);
   } else {
     ReadNestedStream(path, route);
@@ -71,9 +71,9 @@ void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRo
   // Checked again as it is opened: the file may have been swapped since.
   auto* source = new RibFromFile(path.c_str(), true);
   if (!source->IsRegular()) {
-    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    ScanMessage("tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
   } else if (!source->IsOpen()) {
-    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
+    ScanMessage("tracwell: cannot open nested stream '%s' (system error: %s)\n", path.c_str(),
             ZpLastErrorText());
   }
   if (!source->IsOpen()) {
@@ -82,6 +82,7 @@ void DependencyTracker::ReadNestedStream(const std::string& path, const StreamRo
     return;
   }
   RecordFoundStream(path);
+  readStreams.Insert(path);
   nestingChain.push_back(route);
   ++nestingDepth;
   ScanNestedSource(source, path);
@@ -101,12 +102,12 @@ void DependencyTracker::RecordFoundStream(const std::string& path) {
 bool DependencyTracker::IsReadableStream(const std::string& path, StreamRoute* route) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
-    fprintf(stderr, "tracwell: cannot open nested stream '%s' (system error: %s)\n",
-            path.c_str(), ZpLastErrorText());
+    ScanMessage("tracwell: cannot open nested stream '%s' (system error: %s)\n",
+                path.c_str(), ZpLastErrorText());
     return false;
   }
   if (!S_ISREG(info.st_mode)) {
-    fprintf(stderr, "tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
+    ScanMessage("tracwell: skipping nested stream '%s': not a regular file\n", path.c_str());
     return false;
   }
   *route = StreamRouteOf(path, info);

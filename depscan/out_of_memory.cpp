@@ -3,28 +3,25 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
 
-const char* currentActivity = "starting";
+// Per thread: each thread names what it is doing itself.
+thread_local const char* currentActivity = "starting";
 // A copy: the name's own storage may be gone by the time memory runs out.
-char currentName[4096];
-bool hasName = false;
+thread_local char currentName[4096];
+thread_local bool hasName = false;
+thread_local bool throwsOnExhaustion = false;
+thread_local char message[4096];
 
 // Formats on the stack and writes at once: nothing here may need memory.
 [[noreturn]] void ReportOutOfMemory() {
-  char line[4096];
-  int length = hasName
-                   ? std::snprintf(line, sizeof line, "tracwell: out of memory while %s '%s'\n",
-                                   currentActivity, currentName)
-                   : std::snprintf(line, sizeof line, "tracwell: out of memory while %s\n",
-                                   currentActivity);
-  if (length > 0) {
-    size_t size = static_cast<size_t>(length) < sizeof line ? size_t(length) : sizeof line - 1;
-    ssize_t ignored = write(2, line, size);
-    (void)ignored;
-  }
+  if (throwsOnExhaustion) throw std::bad_alloc();
+  const char* line = OutOfMemoryMessage();
+  ssize_t ignored = write(2, line, std::strlen(line));
+  (void)ignored;
   _exit(1);
 }
 
@@ -36,4 +33,16 @@ void NoteActivity(const char* activity, const char* name) {
   currentActivity = activity;
   hasName = name != nullptr;
   if (hasName) std::snprintf(currentName, sizeof currentName, "%s", name);
+}
+
+void ThrowOnExhaustion(bool throws) { throwsOnExhaustion = throws; }
+
+const char* OutOfMemoryMessage() {
+  int length = hasName ? std::snprintf(message, sizeof message,
+                                       "tracwell: out of memory while %s '%s'\n", currentActivity,
+                                       currentName)
+                       : std::snprintf(message, sizeof message,
+                                       "tracwell: out of memory while %s\n", currentActivity);
+  if (length < 0) message[0] = '\0';
+  return message;
 }

@@ -6,26 +6,41 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
 #include "interruption.h"
+#include "package_check.h"
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "produced_textures.h"
 #include "relative_path.h"
+#include "run_status.h"
 #include "stream_rewrite.h"
 #include "tool_options.h"
 
 namespace {
 
-void CopyPlain(const std::string& path, const std::string& destination, bool echo) {
-  if (!MayWritePackageFile(path, destination)) return;
-  if (!ZpCopyFile(path.c_str(), destination.c_str()))
+std::unordered_map<std::string, bool>& Written() { return PackageWrites(); }
+
+std::string InPackage(const ToolOptions& options, const std::string& name) {
+  return options.packageDir.empty() ? name : options.packageDir + "/" + name;
+}
+
+bool CopyPlain(const std::string& path, const std::string& destination, bool echo) {
+  if (!MayWritePackageFile(path, destination)) {
+    MarkPackageIncomplete();
+    return false;
+  }
+  if (!ZpCopyFile(path.c_str(), destination.c_str())) {
     std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(), destination.c_str());
-  else if (echo)
-    std::puts(path.c_str());
+    MarkPackageIncomplete();
+    return false;
+  }
+  if (echo) std::puts(path.c_str());
+  return true;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -49,9 +64,12 @@ bool IsRescalableTiff(const std::string& path) {
   return !cubeFace;
 }
 
-void CopyRescaled(const std::string& path, const std::string& destination, float scale) {
+bool CopyRescaled(const std::string& path, const std::string& destination, float scale) {
   if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
-  if (!MayWritePackageFile(path, destination)) return;
+  if (!MayWritePackageFile(path, destination)) {
+    MarkPackageIncomplete();
+    return false;
+  }
   // A folder standing in the destination's place makes the copy fail, and
   // that failure is reported as any other.
   if (ZpFileExists(destination.c_str()) && !IsRegularFile(destination))
@@ -62,12 +80,23 @@ void CopyRescaled(const std::string& path, const std::string& destination, float
   std::snprintf(factor, sizeof factor, "%g", double(scale));
   // What texmeld leaves half written when the run is interrupted is removed.
   ZpPartialFile written(destination.c_str());
-  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, path.c_str(),
-                            destination.c_str(), static_cast<const char*>(nullptr));
+  // Names that begin with "-" would reach texmeld as options.
+  std::string source = ProgramArgument(path), target = ProgramArgument(destination);
+  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, source.c_str(),
+                            target.c_str(), static_cast<const char*>(nullptr));
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
   if (status != 0) ZpRemoveFile(destination.c_str());
-  if (!IsRegularFile(destination)) CopyPlain(path, destination, false);
+  if (!IsRegularFile(destination)) return CopyPlain(path, destination, false);
+  return true;
+}
+
+// A nested stream that cannot be written has no packaged name: nothing in
+// the package names it, and the package is incomplete without it.
+void ReportLeftOut(const std::string& path) {
+  std::fprintf(stderr, "\n#Could not read '%s' through vornex (vornex was not found): left out of "
+               "the package\n\n", path.c_str());
+  MarkPackageIncomplete();
 }
 
 void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& options,
@@ -78,12 +107,21 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
   switch (kind) {
     case Shader:
     case Procedural:
-      return CopyPlain(path, destination, options.verbose);
-    case Texture:
-      if (!ProducedTextureName(path, true, options, producedNames).empty()) return;
-      if (options.scale < 1.0f) return CopyRescaled(path, destination, options.scale);
-      return CopyPlain(path, destination, options.verbose);
+    case Texture: {
+      if (kind == Texture && !ProducedTextureName(path, true, options, producedNames).empty())
+        return;
+      auto [done, first] = Written().try_emplace(destination, false);
+      if (!first) {  // another name of a file copied already
+        if (done->second && options.verbose) std::puts(path.c_str());
+        return;
+      }
+      done->second = kind == Texture && options.scale < 1.0f
+                         ? CopyRescaled(path, destination, options.scale)
+                         : CopyPlain(path, destination, options.verbose);
+      return;
+    }
     case Stream:
+      if (name.empty()) return ReportLeftOut(path);
       nestedStreams.push_back(path);
       if (options.verbose) std::puts(path.c_str());
       return;
@@ -95,13 +133,28 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
   }
 }
 
+// Each copy once, under a route that the tracker read, so that the copy's
+// strings spell the names the tracker recorded.
 void RewriteNestedStreams(DependencyTracker& tracker, ToolOptions& options,
                           const std::vector<std::string>& nestedStreams,
                           const ZpHashTable& producedNames) {
+  std::vector<std::string> destinations;
+  std::unordered_map<std::string, std::string> routeOf;
+  for (const std::string& path : nestedStreams) {
+    std::string destination = InPackage(options, PackagedName(path));
+    if (Written().count(destination)) continue;
+    auto [chosen, first] = routeOf.try_emplace(destination, path);
+    if (first)
+      destinations.push_back(destination);
+    else if (!tracker.readStreams.Contains(chosen->second) && tracker.readStreams.Contains(path))
+      chosen->second = path;
+  }
   bool verbose = options.verbose;
   options.verbose = false;
-  for (const std::string& path : nestedStreams)
-    RewriteStream(tracker, path.c_str(), options, producedNames);
+  for (const std::string& destination : destinations) {
+    Written()[destination] = true;
+    RewriteStream(tracker, routeOf[destination].c_str(), options, producedNames);
+  }
   options.verbose = verbose;
 }
 
@@ -126,7 +179,11 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
                   const ZpHashTable& producedNames) {
   NamePackageContents(trackers, options);
   IndexPackageSources();
-  for (DependencyTracker* tracker : trackers)
-    RewriteStream(*tracker, tracker->Name(), options, producedNames);
+  for (DependencyTracker* tracker : trackers) {
+    std::string destination = InPackage(options, PackagedFileName(tracker->Name(), options));
+    if (Written().try_emplace(destination, true).second)
+      RewriteStream(*tracker, tracker->Name(), options, producedNames);
+  }
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
+  CheckPackage(trackers, options, producedNames);
 }

@@ -4,9 +4,14 @@
 
 #include <cstdio>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
+#include "dependency_tracker.h"
 #include "file_identity.h"
+#include "file_utils.h"
+#include "path_strings.h"
+#include "tool_options.h"
 #include "packaged_names.h"
 
 namespace {
@@ -50,5 +55,50 @@ bool MayWritePackageFile(const std::string& source, const std::string& destinati
   if (found == SourceIndex().end()) return true;
   std::fprintf(stderr, "\n#Not writing '%s' as '%s': that would overwrite '%s'\n\n",
                source.c_str(), destination.c_str(), found->second.c_str());
+  return false;
+}
+
+namespace {
+
+// Where paths really lie, their folders resolved once each.
+class RealPlaces {
+ public:
+  std::string Of(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) return ZpRealPath(path);
+    std::string folder = ZpDirName(path);
+    auto known = folders_.find(folder);
+    if (known == folders_.end()) known = folders_.emplace(folder, ZpRealPath(folder)).first;
+    if (known->second.empty()) return std::string();
+    return known->second + (known->second == "/" ? "" : "/") + ZpBaseName(path);
+  }
+
+ private:
+  std::unordered_map<std::string, std::string> folders_;
+};
+
+bool Inside(const std::string& path, const std::string& folder) {
+  return !path.empty() && path.compare(0, folder.size(), folder) == 0 &&
+         (folder == "/" || path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+}  // namespace
+
+bool PackageHoldsASource(const std::vector<DependencyTracker*>& trackers,
+                         const ToolOptions& options) {
+  std::string package = ZpRealPath(options.packageDir.empty() ? "." : options.packageDir);
+  if (package.empty()) return false;
+  RealPlaces places;
+  auto holds = [&](const std::string& path) {
+    if (!Inside(places.Of(path), package)) return false;
+    std::fprintf(stderr, "source inside the package directory: %s\n", path.c_str());
+    return true;
+  };
+  for (DependencyTracker* tracker : trackers) {
+    if (holds(tracker->Name())) return true;
+    for (DependencyKind kind : {Shader, Texture, Stream, Procedural})
+      for (const std::string* path = tracker->First(kind); !path->empty(); path = tracker->Next())
+        if (holds(*path)) return true;
+  }
   return false;
 }

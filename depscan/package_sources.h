@@ -3,6 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+class DependencyTracker;
+struct ToolOptions;
 
 // Notes the identity (device and inode) of every path of PackagedNameTable:
 // the dependencies and the input streams of the package. Run after the naming
@@ -16,3 +20,11 @@ bool IsSameFile(const char* a, const char* b);
 // standard error, when destination is source itself or any other file of the
 // index. A destination that does not exist yet may always be written.
 bool MayWritePackageFile(const std::string& source, const std::string& destination);
+
+// True, after "source inside the package directory: <path>" on standard
+// error, when the package directory holds, at any depth, an input stream or
+// a found dependency of the run (links followed): packaging there would
+// write over the shot, or mix copies with originals. Nothing is written
+// before this is asked.
+bool PackageHoldsASource(const std::vector<DependencyTracker*>& trackers,
+                         const ToolOptions& options);

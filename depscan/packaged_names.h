@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dependency_kind.h"
@@ -40,8 +41,13 @@ void NamePackageContents(const std::vector<DependencyTracker*>& trackers,
 // tiles were named as one set, "UDIM" kept; empty for any other text.
 std::string PackagedPattern(const std::string& pattern);
 
-// Forgets every packaged name and pattern.
+// Forgets every packaged name and pattern (and the writes below).
 void ClearPackagedNames();
+
+// The destinations written into the package since the naming phase, and
+// whether each was written whole: a file that several names lead to (one
+// file, one copy) is written once.
+std::unordered_map<std::string, bool>& PackageWrites();
 
 // The packaged name of path without "${VRXDIR}/"; empty when it has none.
 std::string PackagedName(const std::string& path);

@@ -1,6 +1,7 @@
 #include "packaged_names.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "packaging_test_support.h"
 
@@ -116,15 +117,16 @@ TEST_F(PackagedNames, UdimSetsAreNamedAsAWhole) {
           {"/c/skin.1005.tif", "skin.1005_2.tif"},  // neither set's pattern may find it
           {"/d/leaf.1004.tif", "leaf.1004.tif"},
           {"/e/leaf.1001.tif", "leaf.1001_1.tif"},  // its pattern would find leaf.1004
-          // "UDIM" in a folder that the name leaves out: no pattern to keep.
-          {"/u/1001/bark.tif", "bark.tif"},
-          {"/u/1002/bark.tif", "bark_1.tif"},
+          // "UDIM" in a folder that the name leaves out: the tile number goes
+          // into the file name, so that the pattern still finds the tiles.
+          {"/u/1001/bark.tif", "bark.1001.tif"},
+          {"/u/1002/bark.tif", "bark.1002.tif"},
       },
       {
           {"/a/skin.UDIM.tif", "${VRXDIR}/skin.UDIM.tif"},
           {"/b/skin.UDIM.tif", "${VRXDIR}/skin.UDIM_1.tif"},
           {"/e/leaf.UDIM.tif", "${VRXDIR}/leaf.UDIM_1.tif"},
-          {"/u/UDIM/bark.tif", ""},
+          {"/u/UDIM/bark.tif", "${VRXDIR}/bark.UDIM.tif"},
           {"/x/gone.UDIM.tif", ""},  // no tile on disk
       });
 }
@@ -144,6 +146,69 @@ TEST_F(PackagedNames, UdimSetsBelowARootKeepTheirFolders) {
                {"/shot/1001/bark.tif", "1001/bark.tif"}},
               {{"/shot/./tex/skin.UDIM.tif", "${VRXDIR}/tex/skin.UDIM.tif"},
                {"/shot/UDIM/bark.tif", "${VRXDIR}/UDIM/bark.tif"}});
+}
+
+// One file, one copy: names of one file (through a linked folder) share
+// its packaged name, and are never a clash; another file of the name is.
+TEST_F(PackagedNames, NamesOfOneFileShareOneCopy) {
+  ZpTestDir dir;
+  dir.MakeDir("v1");
+  dir.MakeDir("b");
+  dir.WriteFile("v1/wood.tif", "v1");
+  dir.WriteFile("b/wood.tif", "b");
+  ASSERT_EQ(symlink((dir / "v1").c_str(), (dir / "latest").c_str()), 0);
+  TestOptions options({});
+  auto tracker = EmptyTracker(dir / "shot.rib");
+  for (const char* path : {"b/wood.tif", "latest/wood.tif", "v1/wood.tif"})
+    Record(tracker->textures, dir / path);
+  auto other = EmptyTracker(dir / "other.rib");
+  Record(other->shaders, dir / "v1/wood.tif");  // named once, whatever the kind
+  Name({tracker.get(), other.get()}, options);
+  EXPECT_EQ(PackagedName(dir / "b/wood.tif"), "wood.tif");
+  EXPECT_EQ(PackagedName(dir / "latest/wood.tif"), "wood_1.tif");
+  EXPECT_EQ(PackagedName(dir / "v1/wood.tif"), "wood_1.tif");
+}
+
+// Only the kinds the run packages are named: a texture the package does not
+// hold takes no name from a shader, and a UDIM pattern none at all.
+TEST_F(PackagedNames, OnlyTheKindsOfTheMaskAreNamed) {
+  TestOptions options({"-package", "/pkg", "-shaders", "-notfound"});
+  auto tracker = EmptyTracker("/scenes/one.rib");
+  Record(tracker->textures, "/t/plastic.oso");
+  Record(tracker->textures, "/u/skin.1001.tif");
+  Record(tracker->udimPatterns, "/u/skin.UDIM.tif");
+  Record(tracker->shaders, "/s/plastic.oso");
+  Name({tracker.get()}, options);
+  ExpectNames({{"/s/plastic.oso", "plastic.oso"}, {"/t/plastic.oso", ""}, {"/u/skin.1001.tif", ""}},
+              {{"/u/skin.UDIM.tif", ""}});
+}
+
+// A new name must still fit a folder entry: the stem is shortened before
+// "_N" (at a character's start, never inside the UDIM marker).
+TEST_F(PackagedNames, RenamedNamesFitTheFileSystem) {
+  TestOptions options({});
+  auto tracker = EmptyTracker("/scenes/one.rib");
+  std::string longest(251, 'w');                     // with ".tif": 255 bytes
+  std::string accented = std::string(249, 'a') + "\xc3\xa9";  // "é" ends the stem
+  for (const std::string& stem : {longest, accented}) {
+    Record(tracker->textures, "/a/" + stem + ".tif");
+    Record(tracker->textures, "/b/" + stem + ".tif");
+    Record(tracker->textures, "/c/" + stem + ".tif");
+  }
+  std::string pattern = std::string(246, 's') + ".UDIM.tif";
+  for (const char* folder : {"/x/", "/y/"}) {
+    Record(tracker->textures, folder + std::string(246, 's') + ".1001.tif");
+    Record(tracker->udimPatterns, folder + pattern);
+  }
+  Name({tracker.get()}, options);
+  EXPECT_EQ(PackagedName("/a/" + longest + ".tif"), longest + ".tif");
+  EXPECT_EQ(PackagedName("/b/" + longest + ".tif"), std::string(249, 'w') + "_1.tif");
+  EXPECT_EQ(PackagedName("/c/" + longest + ".tif"), std::string(249, 'w') + "_2.tif");
+  // Two bytes would cut the "é" in half: both go.
+  EXPECT_EQ(PackagedName("/b/" + accented + ".tif"), std::string(249, 'a') + "_1.tif");
+  EXPECT_EQ(PackagedPattern("/y/" + pattern), "${VRXDIR}/" + std::string(244, 's') + ".UDIM_1.tif");
+  EXPECT_EQ(PackagedName("/y/" + std::string(246, 's') + ".1001.tif"),
+            std::string(244, 's') + ".1001_1.tif");
 }
 
 TEST_F(PackagedNames, ChangedFilesAreThoseWithASeparatorOrANewName) {

@@ -16,6 +16,7 @@
 #include "package_sources.h"
 #include "packaged_names.h"
 #include "rib_source.h"
+#include "run_status.h"
 #include "test_support.h"
 #include "tool_options.h"
 
@@ -68,6 +69,7 @@ class PackagedNamesTest : public ::testing::Test {
     PackagedNameTable.ownsValues = true;
     ClearPackagedNames();
     IndexPackageSources();
+    ResetRunStatus();
   }
   static void SetPackagedName(const std::string& path, const std::string& name) {
     PackagedNameTable.Insert(path.c_str(),

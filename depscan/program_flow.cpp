@@ -16,10 +16,12 @@
 #include "interruption.h"
 #include "out_of_memory.h"
 #include "package_copy.h"
+#include "package_sources.h"
 #include "packaged_names.h"
 #include "rib_source.h"
 #include "run_status.h"
 #include "stream_order.h"
+#include "stream_scans.h"
 #include "tool_options.h"
 #include "version.h"
 
@@ -65,6 +67,9 @@ void SilentTiffHandler(const char*, const char*, va_list) {}
 
 namespace {
 
+// Streams are scanned on this thread, one after another.
+constexpr unsigned kScanThreads = 0;
+
 // Started with SIGCHLD ignored (some job runners and daemons leave it so),
 // the system reaps our children behind our back and every wait for one
 // fails: vornex and texmeld would seem to fail on every stream and texture.
@@ -86,52 +91,51 @@ bool PreparePackageDirectory(const ToolOptions& options) {
 
 // Reads every input into its own tracker; returns the exit status so far.
 int ReadInputs(int argc, char** argv, const ToolOptions& options, ZpHashTable& seenInputs,
-               TrackerList& trackers) {
+               StreamScans& scans) {
   if (options.firstFileIndex == argc) {
     if (options.package) {
       std::fprintf(stderr, "kestrow: rewriting VRX from standard output is not supported\n");
       return 1;
     }
-    NoteActivity("reading", "stdin");
-    DependencyTracker* tracker = new DependencyTracker(new RibFromFD(0), "stdin",
-                                                       options.kindMask);
-    trackers.push_back(tracker);
-    tracker->Scan();
+    scans.Add([&options] {
+      NoteActivity("reading", "stdin");
+      auto* tracker = new DependencyTracker(new RibFromFD(0), "stdin", options.kindMask);
+      tracker->Scan();
+      return tracker;
+    });
     return 0;
   }
   for (int i = options.firstFileIndex; i < argc; ++i)
-    AddInput(seenInputs, trackers, options, argv[i], true);
+    AddInput(seenInputs, scans, options, argv[i], true);
   return 0;
 }
 
-void PrintListing(DependencyTracker& tracker, const ToolOptions& options) {
+// Per stream its listing, then its conflict groups.
+void PrintListing(DependencyTracker& tracker, const ToolOptions& options, FILE* out) {
   static const DependencyKind kConflictKinds[] = {
       DependencyKind::Shader, DependencyKind::Texture, DependencyKind::Stream,
       DependencyKind::Procedural};
-  PrintTrackerListing(tracker, options.kindMask);
-  for (DependencyKind kind : kConflictKinds) ReportConflicts(tracker, kind, options);
+  NoteActivity("writing the listing of", tracker.Name());
+  PrintTrackerListing(tracker, options.kindMask, out);
+  for (DependencyKind kind : kConflictKinds) ReportConflicts(tracker, kind, options, out);
 }
 
-// The output phase: per stream its listing and conflict groups, or, for a
-// package or the stream order, the linked stream nodes in their place.
-void WriteOutput(const TrackerList& trackers, ToolOptions& options,
-                 std::vector<StreamNode*>& streamNodes, ZpHashTable& producedNames) {
-  bool useNodes = options.package || options.order;
-  for (DependencyTracker* tracker : trackers) {
-    if (useNodes) {
-      streamNodes.push_back(new StreamNode(tracker, options));
-    } else {
-      NoteActivity("writing the listing of", tracker->Name());
-      PrintListing(*tracker, options);
-    }
-  }
-  if (useNodes) LinkAllStreamNodes(streamNodes, producedNames);
+// The output phase of a package or the stream order: the linked stream
+// nodes in place of the listing. Returns the exit status so far.
+int WriteOutput(const TrackerList& trackers, ToolOptions& options,
+                std::vector<StreamNode*>& streamNodes, ZpHashTable& producedNames) {
+  for (DependencyTracker* tracker : trackers) streamNodes.push_back(new StreamNode(tracker, options));
+  LinkAllStreamNodes(streamNodes, producedNames);
   if (options.package) {
+    // A package in the folder of the shot would write over it, and could
+    // never be moved: refused before anything is written.
+    if (PackageHoldsASource(trackers, options)) return 1;
     NoteActivity("building the package in", options.packageDir.c_str());
     BuildPackage(options, trackers, producedNames);
   } else if (options.order) {
     PrintStreamOrder(streamNodes);
   }
+  return 0;
 }
 
 // A listing that could not be written whole (a full disk, say) must not pass
@@ -167,10 +171,21 @@ int RunTracwell(int argc, char** argv) {
 
   ZpHashTable seenInputs(32, 0.75f);
   ZpHashTable producedNames(32, 0.75f);
-  TrackerList trackers;
   std::vector<StreamNode*> streamNodes;
-  int status = ReadInputs(argc, argv, options, seenInputs, trackers);
-  if (status == 0) WriteOutput(trackers, options, streamNodes, producedNames);
+  // A listing run writes each stream's lines as soon as it may, and lets
+  // its tracker go; a package or the stream order needs them all.
+  bool useNodes = options.package || options.order;
+  StreamScans::Listing listing;
+  if (!useNodes) {
+    listing = [&options](DependencyTracker& tracker, FILE* out) {
+      PrintListing(tracker, options, out);
+    };
+  }
+  StreamScans scans(kScanThreads, listing);
+  int status = ReadInputs(argc, argv, options, seenInputs, scans);
+  scans.Finish();
+  TrackerList& trackers = scans.Trackers();
+  if (status == 0 && useNodes) status = WriteOutput(trackers, options, streamNodes, producedNames);
 
   for (DependencyTracker* tracker : trackers) delete tracker;
   for (StreamNode* node : streamNodes) delete node;

@@ -9,8 +9,9 @@ extern const char kTracwellUsage[];
 // Runs tracwell on the argument vector and returns its exit status: 0 after a
 // normal run (also when streams had errors or the shot lacks files), 1 when
 // an input word could not be read, when the package is incomplete (see
-// run_status.h), when the package directory can neither be found nor made,
-// or when standard input would have to be packaged.
+// run_status.h), when the package directory can neither be found nor made
+// or holds a source of the package, or when standard input would have to be
+// packaged.
 int RunTracwell(int argc, char** argv);
 
 // Given to libtiff for errors and warnings: libtiff never prints.

@@ -44,7 +44,7 @@ std::string ReferenceFinder::AsTrackerSpellsIt(const std::string& text) const {
       break;
     }
   }
-  tracker_.pathVariables.Expand(spelled, true);
+  tracker_.PathVariables().Expand(spelled, true);
   return spelled;
 }
 

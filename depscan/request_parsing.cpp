@@ -167,10 +167,12 @@ std::string DependencyTracker::ExpandedTokenText() { return std::string(Expanded
 std::string_view DependencyTracker::ExpandedTokenView() {
   const char* path = StringTokenText(*currentScanner).c_str();
   std::string_view expanded;
-  if (const char* plain = pathVariables.ExpandWithoutVariables(path, &expansion)) {
+  if (ZpPathVariables::ExpandsToItself(path)) {
+    expanded = path;
+  } else if (const char* plain = PathVariables().ExpandWithoutVariables(path, &expansion)) {
     expanded = plain;
   } else {
-    pathVariables.ResolveInPlace(&path);
+    PathVariables().ResolveInPlace(&path);
     expanded = path;
   }
   if (IsLexicallyNormal(expanded)) return expanded;

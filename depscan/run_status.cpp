@@ -1,10 +1,12 @@
 #include "run_status.h"
 
+#include <atomic>
+
 namespace {
 
-// One thread marks them; plain flags are enough.
-bool inputUnreadable = false;
-bool packageIncomplete = false;
+// Streams are scanned on several threads.
+std::atomic<bool> inputUnreadable{false};
+std::atomic<bool> packageIncomplete{false};
 
 }  // namespace
 

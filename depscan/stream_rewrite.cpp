@@ -1,7 +1,14 @@
 #include "stream_rewrite.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include <cstring>
 #include <memory>
@@ -13,6 +20,7 @@
 #include "process.h"
 #include "produced_textures.h"
 #include "reference_finder.h"
+#include "run_status.h"
 #include "relative_path.h"
 #include "stream_strings.h"
 #include "tool_options.h"
@@ -55,7 +63,7 @@ class StringRewriter : public StringSink {
   void WriteString(const std::string& raw, bool fileName, FILE* out) override {
     std::string text = Holds(tracker_.packagePathValues, raw) ? kPackagePathReplacement : raw;
     std::string key = finder_.Find(text, fileName);
-    if (key.empty()) return WriteRaw(text, out);
+    if (key.empty() || IsLeftOut(key)) return WriteRaw(text, out);
     WriteEscaped(Replacement(key), out);
   }
 
@@ -72,6 +80,13 @@ class StringRewriter : public StringSink {
     std::string climb;
     for (int i = 0; i < settings_.depth; ++i) climb += "../";
     return std::string(kPackageDirPrefix) + climb + reference.substr(sizeof kPackageDirPrefix - 1);
+  }
+
+  // A nested stream that could not be written has no name: references to
+  // it stay as the shot has them.
+  bool IsLeftOut(const std::string& key) const {
+    std::string path = tracker_.ResolvedShaderPath(key);
+    return tracker_.streams.Contains(path) && PackagedReference(path).empty();
   }
 
   std::string ProducedName(const std::string& path) const {
@@ -91,7 +106,10 @@ class StringRewriter : public StringSink {
     // package, also when another stream reads them as textures.
     std::string reference = tracker_.outputs.Contains(path) ? "" : PackagedReference(path);
     if (reference.empty()) return SplitRelativePath(settings_.options, path);
-    if (reference.size() >= 5 && EndsWith(reference, ".oso")) reference.resize(reference.size() - 4);
+    // The renderer puts ".oso" back on shaders only: a procedural or a
+    // nested stream whose name ends so keeps it.
+    if (reference.size() >= 5 && EndsWith(reference, ".oso") && tracker_.shaders.Contains(path))
+      reference.resize(reference.size() - 4);
     return FromStreamFolder(reference);
   }
 
@@ -100,10 +118,6 @@ class StringRewriter : public StringSink {
   ReferenceFinder finder_;
 };
 
-std::string PackagedFileName(const char* name, const ToolOptions& options) {
-  std::string file = PackagedName(name);
-  return file.empty() ? SplitRelativePath(options, name) : file;
-}
 
 // A texture that another stream of the package renders, not there yet, is
 // still written as that stream's output image is.
@@ -139,8 +153,11 @@ ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options
   return changed;
 }
 
+constexpr int kVornexNotFound = -2;
+
 // How a vornex child ended, from a ZpWaitProcess code (-1: never started).
 std::string VornexFailure(int status) {
+  if (status == kVornexNotFound) return "vornex was not found";
   if (status < 0) return "could not start vornex";
   if (status >= 1000 && status < 2000)
     return "vornex killed by signal " + std::to_string(status - 1000);
@@ -158,7 +175,9 @@ std::string CommandFailure(int waitStatus) {
 // command that writes it in the binary encoding.
 class StreamOutput {
  public:
-  StreamOutput(const std::string& destination, bool binary) : destination_(destination) {
+  enum Form { kAscii, kBinary, kGzipAscii };
+  StreamOutput(const std::string& destination, Form form) : destination_(destination) {
+    bool binary = form == kBinary;
     // Made here first, so that a destination that cannot be written is
     // reported as such rather than as the shell's failed redirection.
     if (binary && !CanCreate(destination)) binary = false;
@@ -173,8 +192,12 @@ class StreamOutput {
       pipe_ = file_ != nullptr;
       if (!pipe_) sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     }
-    if (!file_) file_ = std::fopen(destination.c_str(), "wb");
-    if (!file_) std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
+    if (!file_) file_ = form == kGzipAscii ? OpenGzipFile(destination, "wb")
+                                           : std::fopen(destination.c_str(), "wb");
+    if (!file_) {
+      std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
+      MarkPackageIncomplete();
+    }
   }
 
   FILE* file() const { return file_; }
@@ -200,6 +223,7 @@ class StreamOutput {
                    destination_.c_str(), CommandFailure(status).c_str());
     else if (writeFailed)
       std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
+    if (status != 0 || writeFailed) MarkPackageIncomplete();
     return status == 0 && !writeFailed;
   }
 
@@ -217,36 +241,51 @@ struct StreamJob {
   std::string destination;
 };
 
-// Rewrites the stream file itself, without "vornex": only sound for a plain
-// ASCII stream, and written as plain text, since the vornex that would
-// write the binary encoding is the one that just failed.
-void RewriteFromFile(const StreamJob& job) {
-  FILE* in = std::fopen(job.name, "rb");
-  if (!in) return;
-  StreamOutput out(job.destination, false);
+// Rewrites the stream file itself, without "vornex", read through zlib
+// (which reads a plain file as it is): only sound for ASCII text, and
+// written as plain text, since the vornex that would write the binary
+// encoding is the one that just failed; a gzip stream stays gzip-compressed.
+void RewriteFromFile(const StreamJob& job, AsciiForm form) {
+  FILE* in = OpenGzipFile(job.name, "rb");
+  if (!in) {
+    std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
+    MarkPackageIncomplete();
+    return;
+  }
+  StreamOutput out(job.destination,
+                   form == AsciiForm::Gzip ? StreamOutput::kGzipAscii : StreamOutput::kAscii);
   if (out.file()) {
     RewriteStrings(in, out.file(), job.settings);
-    if (!out.Close()) ZpRemoveFile(job.destination.c_str());
+    bool read = !std::ferror(in);
+    if (!out.Close() || !read) {
+      if (!read) std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
+      MarkPackageIncomplete();
+      ZpRemoveFile(job.destination.c_str());
+    }
   }
   std::fclose(in);
 }
 
 // "vornex" could not deliver the stream: says so, and rewrites the file
-// itself when it is plain ASCII, else leaves the stream out rather than
-// writing a stream that silently lacks content.
+// itself when it is ASCII text (plain or gzip-compressed), else leaves the
+// stream out rather than writing a stream that silently lacks content.
 void RecoverFromVornex(const StreamJob& job, int status) {
-  bool plain = IsPlainAsciiStream(job.name);
+  AsciiForm form = AsciiFormOf(job.name);
+  const char* action = form == AsciiForm::Plain  ? "rewriting it as plain text"
+                       : form == AsciiForm::Gzip ? "rewriting it as plain text, gzip-compressed"
+                                                 : "left out of the package";
   std::fprintf(stderr, "\n#Could not read '%s' through vornex (%s): %s\n\n", job.name,
-               VornexFailure(status).c_str(),
-               plain ? "rewriting it as plain text" : "left out of the package");
-  if (plain)
-    RewriteFromFile(job);
-  else
-    ZpRemoveFile(job.destination.c_str());
+               VornexFailure(status).c_str(), action);
+  if (form != AsciiForm::None) return RewriteFromFile(job, form);
+  ZpRemoveFile(job.destination.c_str());
+  MarkPackageIncomplete();
 }
 
 void RewriteThroughVornex(const StreamJob& job) {
-  const char* const args[] = {"-cat", "-noheader", "-q", job.name, nullptr};
+  if (!VornexIsOnPath()) return RecoverFromVornex(job, kVornexNotFound);
+  // A name that begins with "-" would reach vornex as an option.
+  std::string word = ProgramArgument(job.name);
+  const char* const args[] = {"-cat", "-noheader", "-q", word.c_str(), nullptr};
   FILE* in = nullptr;
   int64_t pid = ZpSpawnProcess(nullptr, &in, nullptr, false, "vornex", args);
   if (pid == 0 || !in) return RecoverFromVornex(job, -1);
@@ -262,7 +301,8 @@ void RewriteThroughVornex(const StreamJob& job) {
   } else {
     std::ungetc(first, in);
   }
-  StreamOutput out(job.destination, job.settings.options.binary);
+  StreamOutput out(job.destination,
+                   job.settings.options.binary ? StreamOutput::kBinary : StreamOutput::kAscii);
   if (in) {
     if (out.file()) RewriteStrings(in, out.file(), job.settings);
     std::fclose(in);
@@ -276,7 +316,81 @@ void RewriteThroughVornex(const StreamJob& job) {
     ZpRemoveFile(job.destination.c_str());
 }
 
+// gzFile as a stdio stream, so that the string-by-string copy reads and
+// writes gzip as it reads and writes plain files.
+ssize_t GzipRead(void* file, char* buffer, size_t size) {
+  int n = gzread(static_cast<gzFile>(file), buffer, unsigned(std::min<size_t>(size, 1 << 30)));
+  return n < 0 ? -1 : n;
+}
+
+ssize_t GzipWrite(void* file, const char* buffer, size_t size) {
+  int n = gzwrite(static_cast<gzFile>(file), buffer, unsigned(std::min<size_t>(size, 1 << 30)));
+  return n <= 0 && size > 0 ? -1 : n;
+}
+
+int GzipClose(void* file) { return gzclose(static_cast<gzFile>(file)) == Z_OK ? 0 : -1; }
+
 }  // namespace
+
+FILE* OpenGzipFile(const std::string& path, const char* mode) {
+  bool writing = mode[0] == 'w';
+  int fd = writing ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                   : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  gzFile gz = gzdopen(fd, mode);
+  if (!gz) {
+    close(fd);
+    return nullptr;
+  }
+  cookie_io_functions_t functions = {};
+  if (writing)
+    functions.write = GzipWrite;
+  else
+    functions.read = GzipRead;
+  functions.close = GzipClose;
+  FILE* file = fopencookie(gz, mode, functions);
+  if (!file) gzclose(gz);
+  return file;
+}
+
+std::string PackagedFileName(const char* name, const ToolOptions& options) {
+  std::string file = PackagedName(name);
+  return file.empty() ? SplitRelativePath(options, name) : file;
+}
+
+std::string ProgramArgument(const std::string& path) {
+  return !path.empty() && path[0] == '-' ? "./" + path : path;
+}
+
+bool VornexIsOnPath() {
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "";
+  for (size_t start = 0;;) {
+    size_t end = folders.find(':', start);
+    std::string folder = folders.substr(start, end == std::string::npos ? end : end - start);
+    std::string program = (folder.empty() ? "." : folder) + "/vornex";
+    struct stat info;
+    if (stat(program.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        access(program.c_str(), X_OK) == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+bool StreamCanBeWritten(DependencyTracker& tracker, const std::string& path,
+                        const ToolOptions& options) {
+  // One that cannot be read at all is reported when it is written.
+  if (VornexIsOnPath() || !ZpFileExists(path.c_str()) || AsciiFormOf(path.c_str()) != AsciiForm::None)
+    return true;
+  // An unchanged stream is copied as it is. (The tracker's lists are not
+  // touched: a caller may be walking one.)
+  if (tracker.outputs.Size() || tracker.missingTextures.Size()) return false;
+  return !(((options.kindMask & Shader) && tracker.shaders.Size()) ||
+           ((options.kindMask & Texture) && tracker.textures.Size()) ||
+           ((options.kindMask & Stream) && tracker.streams.Size()) ||
+           ((options.kindMask & Procedural) && tracker.procedurals.Size()));
+}
 
 void RewriteStrings(FILE* in, FILE* out, const StringRewriteSettings& settings) {
   StringRewriter rewriter(settings);
@@ -290,8 +404,10 @@ void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptio
   std::unique_ptr<ZpHashTable> changedPaths(ChangedPaths(tracker, options, producedNames));
   if (!MayWritePackageFile(name, destination)) return;
   if (changedPaths->count == 0) {
-    if (!ZpCopyFile(name, destination.c_str()))
+    if (!ZpCopyFile(name, destination.c_str())) {
       std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
+      MarkPackageIncomplete();
+    }
     return;
   }
   StreamJob job{{tracker, *changedPaths, options, producedNames, name, FolderDepth(file)},
@@ -311,16 +427,13 @@ int FolderDepth(const std::string& packagedName) {
   return depth;
 }
 
-bool IsPlainAsciiStream(const char* path) {
-  FILE* in = std::fopen(path, "rb");
-  if (!in) return false;
-  int first = std::getc(in);
-  int second = std::getc(in);
-  bool plain = !(first == 0x1F && second == 0x8B);
-  std::rewind(in);
-  bool inString = false, inComment = false;
-  int c;
-  while (plain && (c = std::getc(in)) != EOF) {
+AsciiForm AsciiFormOf(const char* path) {
+  FILE* in = OpenGzipFile(path, "rb");
+  if (!in) return AsciiForm::None;
+  // zlib reads a file that is no gzip stream as it stands.
+  int first = std::fgetc(in);
+  bool ascii = true, inString = false, inComment = false;
+  for (int c = first; ascii && c != EOF; c = std::getc(in)) {
     if (inComment) {
       inComment = c != '\n' && c != '\r';
     } else if (inString) {
@@ -331,9 +444,22 @@ bool IsPlainAsciiStream(const char* path) {
     } else if (c == '#') {
       inComment = true;
     } else {
-      plain = c < 0x80;
+      ascii = c < 0x80;
     }
   }
+  ascii = ascii && !std::ferror(in);
   std::fclose(in);
-  return plain;
+  if (!ascii) return AsciiForm::None;
+  return IsGzipFile(path) ? AsciiForm::Gzip : AsciiForm::Plain;
+}
+
+bool IsPlainAsciiStream(const char* path) { return AsciiFormOf(path) == AsciiForm::Plain; }
+
+bool IsGzipFile(const char* path) {
+  FILE* in = std::fopen(path, "rb");
+  if (!in) return false;
+  int first = std::getc(in);
+  int second = std::getc(in);
+  std::fclose(in);
+  return first == 0x1F && second == 0x8B;
 }

@@ -39,9 +39,36 @@ struct StringRewriteSettings {
 // changed path by its relative name.
 void RewriteStrings(FILE* in, FILE* out, const StringRewriteSettings& settings);
 
-// True when path is an uncompressed stream without binary tokens, which can
-// be rewritten without "vornex".
+// Whether a stream is ASCII text, and so can be rewritten without "vornex":
+// plain, gzip-compressed, or neither (binary tokens, or unreadable).
+enum class AsciiForm { Plain, Gzip, None };
+AsciiForm AsciiFormOf(const char* path);
+// AsciiFormOf(path) == AsciiForm::Plain.
 bool IsPlainAsciiStream(const char* path);
+// True when the file begins with the gzip magic.
+bool IsGzipFile(const char* path);
+
+// A gzip file as a stdio stream: mode "rb" reads it (a file that is no gzip
+// stream as it stands), "wb" writes it compressed, created or truncated.
+// Null when it cannot be opened.
+FILE* OpenGzipFile(const std::string& path, const char* mode);
+
+// The name under which a stream is written into the package: its packaged
+// name, else its relative name.
+std::string PackagedFileName(const char* name, const ToolOptions& options);
+
+// path as a word for another program: "./-name" for a name that begins with
+// "-", which the program would take for an option.
+std::string ProgramArgument(const std::string& path);
+
+// True when a "vornex" that can be run lies in a folder of PATH.
+bool VornexIsOnPath();
+
+// False for a stream of tracker that will have to be rewritten and cannot
+// be: "vornex" is not on PATH and the stream is no ASCII text. Such a stream
+// is left out of the package, and no packaged reference names it.
+bool StreamCanBeWritten(DependencyTracker& tracker, const std::string& path,
+                        const ToolOptions& options);
 
 // The number of folders in a packaged name ("seq/shot.rib": 1), "." steps
 // and empty steps not counted.

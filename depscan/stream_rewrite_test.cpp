@@ -12,6 +12,7 @@
 #include "file_utils.h"
 #include "path_strings.h"
 #include "process.h"
+#include "run_status.h"
 
 namespace {
 
@@ -20,6 +21,15 @@ std::string Gzipped(const std::string& text, const std::string& path) {
   gzwrite(file, text.data(), unsigned(text.size()));
   gzclose(file);
   return path;
+}
+
+std::string Gunzipped(const std::string& path) {
+  gzFile file = gzopen(path.c_str(), "rb");
+  std::string text;
+  char chunk[4096];
+  for (int n; file && (n = gzread(file, chunk, sizeof chunk)) > 0;) text.append(chunk, size_t(n));
+  if (file) gzclose(file);
+  return text;
 }
 
 // What the stand-in vornex writes for a stream read from standard input.
@@ -39,6 +49,12 @@ std::string Set(const std::string& parameter, const std::string& value) {
   return "SetAttribute \"h\" \"" + parameter + "\" \"string\" 1 \"" + value + "\"\n";
 }
 
+// An Evaluate of one file.
+std::string Evaluate(const std::string& type, const std::string& file) {
+  return "Evaluate \"type\" \"string\" 1 \"" + type + "\" \"filename\" \"string\" 1 \"" + file +
+         "\"\n";
+}
+
 using Cases = std::vector<std::pair<std::string, std::string>>;
 
 // Rewrites stream texts the way a stream of the package is rewritten.
@@ -50,6 +66,8 @@ class StringRewrite : public PackagedNamesTest {
     Resolve(tracker, path, path);
     Record(changed_, path);
     SetPackagedName(path, name);
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".oso") == 0)
+      Record(tracker.shaders, path);
   }
 
   // text rewritten as the stream streamName at the given depth below the
@@ -104,6 +122,28 @@ TEST_F(StringRewrite, ChangedReferencesTakeTheirPackagedForm) {
           {Set("map", "/tex//./wood.tx"), Set("map", "${VRXDIR}/wood.tx")},
           {Set("map", "/renders/../tex/wood.tx"), Set("map", "${VRXDIR}/wood.tx")},
           {"\"string\" \"tex\"", "\"string\" \"tex\""},
+      },
+      *tracker);
+}
+
+// Only the renderer's shaders get ".oso" back: a procedural or a nested
+// stream whose name ends so keeps it in the package.
+TEST_F(StringRewrite, OnlyShadersLeaveOffTheirSuffix) {
+  auto tracker = EmptyTracker("/scenes/shot.rib");
+  for (const char* path : {"/procs/shade.oso", "/nest/inner.oso"}) {
+    Resolve(*tracker, path, path);
+    Record(changed_, path);
+  }
+  Record(tracker->procedurals, "/procs/shade.oso");
+  Record(tracker->streams, "/nest/inner.oso");
+  SetPackagedName("/procs/shade.oso", "shade.oso");
+  SetPackagedName("/nest/inner.oso", "inner.oso");
+  Package(*tracker, "/sh/plastic.oso", "plastic.oso");
+  ExpectRewrites(
+      {
+          {Evaluate("dynamiclib", "/procs/shade.oso"), Evaluate("dynamiclib", "${VRXDIR}/shade.oso")},
+          {Evaluate("vrxstream", "/nest/inner.oso"), Evaluate("vrxstream", "${VRXDIR}/inner.oso")},
+          {Set("shaderfilename", "/sh/plastic.oso"), Set("shaderfilename", "${VRXDIR}/plastic")},
       },
       *tracker);
 }
@@ -267,9 +307,10 @@ TEST_F(StreamRewrite, WithoutVornexAPlainStreamIsRewrittenFromTheFileItself) {
   ZpScopedEnv path("PATH", PathWith({}).c_str());
   std::string source = dir_.WriteFile("shot.rib", "# comment\n" + stream_);
   EXPECT_EQ(Rewrite(source), "\n#Could not read '" + source +
-                                 "' through vornex (vornex exit status 255): rewriting it as "
+                                 "' through vornex (vornex was not found): rewriting it as "
                                  "plain text\n\n");
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), "# comment\n" + rewritten_);
+  EXPECT_FALSE(PackageIsIncomplete());
 }
 
 // The writing vornex of -binary is missing too: the stream is written as
@@ -278,11 +319,19 @@ TEST_F(StreamRewrite, WithoutVornexABinaryPackageGetsThePlainTextItAnnounces) {
   ZpScopedEnv path("PATH", PathWith({}).c_str());
   std::string source = dir_.WriteFile("shot.rib", stream_);
   EXPECT_EQ(Rewrite(source, {"-binary"}), "\n#Could not read '" + source +
-                                              "' through vornex (vornex exit status 255): "
+                                              "' through vornex (vornex was not found): "
                                               "rewriting it as plain text\n\n");
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), rewritten_);
+  EXPECT_FALSE(PackageIsIncomplete());
 }
 
+// A stream named like an option reaches vornex as a path.
+TEST_F(StreamRewrite, AStreamNamedLikeAnOptionIsReadAsAFile) {
+  ZpChangeDirectory inside(dir_.Path());
+  dir_.WriteFile("-c.rib", stream_);
+  EXPECT_EQ(Rewrite("-c.rib"), "");
+  EXPECT_EQ(ZpReadWholeFile(package_ + "/-c.rib"), rewritten_);
+}
 // Only references to files the package holds change: with -textures it
 // holds no nested streams.
 TEST_F(StreamRewrite, KindsLeftOutOfThePackageKeepTheirReferences) {
@@ -296,14 +345,28 @@ TEST_F(StreamRewrite, KindsLeftOutOfThePackageKeepTheirReferences) {
   EXPECT_EQ(ZpReadWholeFile(package_ + "/shot.rib"), rewritten_ + nesting);
 }
 
-TEST_F(StreamRewrite, WithoutVornexACompressedStreamIsLeftOutNotWrittenEmpty) {
+// Without vornex, a gzip ASCII stream is read and written through zlib; a
+// binary one cannot be rewritten, and is left out rather than written empty
+// or cut, which leaves the package incomplete.
+TEST_F(StreamRewrite, WithoutVornexAGzipStreamStaysGzipAndABinaryOneIsLeftOut) {
   ZpScopedEnv path("PATH", PathWith({}).c_str());
   std::string source = Gzipped(stream_, dir_ / "shot.rib");
-  dir_.WriteFile("pkg/shot.rib", "left from an earlier run");
   EXPECT_EQ(Rewrite(source), "\n#Could not read '" + source +
-                                 "' through vornex (vornex exit status 255): left out of the "
+                                 "' through vornex (vornex was not found): rewriting it as "
+                                 "plain text, gzip-compressed\n\n");
+  std::string packaged = ZpReadWholeFile(package_ + "/shot.rib");
+  ASSERT_GE(packaged.size(), 2u);
+  EXPECT_EQ(packaged.substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(Gunzipped(package_ + "/shot.rib"), rewritten_);
+  EXPECT_FALSE(PackageIsIncomplete());
+
+  std::string binary = Gzipped(stream_ + "\x90\x01", dir_ / "binary.rib");
+  dir_.WriteFile("pkg/binary.rib", "left from an earlier run");
+  EXPECT_EQ(Rewrite(binary), "\n#Could not read '" + binary +
+                                 "' through vornex (vornex was not found): left out of the "
                                  "package\n\n");
-  EXPECT_FALSE(ZpFileExists((package_ + "/shot.rib").c_str()));
+  EXPECT_FALSE(ZpFileExists((package_ + "/binary.rib").c_str()));
+  EXPECT_TRUE(PackageIsIncomplete());
 }
 
 TEST_F(StreamRewrite, AVornexThatFailsHalfwayLeavesNoCutOffStream) {

@@ -68,7 +68,7 @@ void DependencyTracker::AddImage(std::string_view value, bool texture, bool requ
   bool missable = HasTextureExtension(value) || !requireTiff;
   uint32_t hash = missable ? DependencySet::Hash(value) : 0;
   if (missable) missingTextures.Prefetch(hash);
-  if (existence.Exists(value.data(), value.size())) {
+  if (Disk().Exists(value.data(), value.size())) {
     AddFoundTexture(std::string(value), value, requireTiff);
     return;
   }
@@ -91,7 +91,7 @@ void DependencyTracker::AddUdimTiles(std::string_view value, size_t marker, bool
   if (!tried && Records(value)) udimPatterns.Insert(value.data(), length, 0);
   std::string pattern(value);
   std::string tile = pattern;
-  for (int n : existence.ExistingTiles(pattern, marker)) {
+  for (int n : Disk().ExistingTiles(pattern, marker)) {
     tile.replace(marker, 4, std::to_string(n));
     AddFoundTexture(tile, value, requireTiff);
   }

@@ -296,6 +296,8 @@ bool ZpInstallCrashHandler() {
   return true;
 }
 
+void ZpPrepareThreadForCrashReports() { InstallAlternateStack(); }
+
 bool ZpEnableSyslogStackTrace() {
   logSwitch = true;
   return true;

@@ -17,6 +17,11 @@
 // when ZP_DUMP_CORE is set (to any value).
 bool ZpInstallCrashHandler();
 
+// Gives the calling thread the stack that a report of a stack overflow runs
+// on; every thread that may overflow its stack calls it once (the
+// installing thread has one already).
+void ZpPrepareThreadForCrashReports();
+
 // Sends the stack trace to the system log ("/dev/log") instead of standard
 // error and leaves out the register dump. Always true.
 bool ZpEnableSyslogStackTrace();

@@ -18,6 +18,7 @@ constexpr size_t kLongToken = 16384;
 int RibScanner::LexerInput(char* buf, int maxSize) {
   // The buffer's data changes: distances from its end mean nothing now.
   unclosedFromEnd_ = unclosedToEnd_ = 0;
+  ++inputReads_;
   int n = ReadInput(buf, maxSize, BytesWanted(buf, maxSize));
   if (n > 0) inputBytes_ += static_cast<uint64_t>(n);
   return n;

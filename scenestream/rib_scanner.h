@@ -57,6 +57,9 @@ class RibScanner : public yyRibFlexLexer {
 
   const char* streamName() const { return streamName_.c_str(); }
   int64_t line() const { return line_; }
+  // How many times the scanner has asked for more input: names that come
+  // after a change of this count were read after the names before it.
+  uint64_t inputReads() const { return inputReads_; }
 
   // The next n bytes of input, raw, across refills; false when the input
   // ends first (the bytes read so far are in dst). n = 0 reads nothing.
@@ -208,6 +211,7 @@ class RibScanner : public yyRibFlexLexer {
   // Bytes the input has delivered, and bytes request names have put back
   // into it: the second is bounded by the first.
   uint64_t inputBytes_ = 0;
+  uint64_t inputReads_ = 0;
   uint64_t pushedBackBytes_ = 0;
   // Quotes between these distances from the end of the buffer's data are
   // known to close no string (0 and 0: none).

@@ -8,7 +8,9 @@ contents, environment values and expectations stands for the directory. A
 failing case keeps its directory and names it.
 """
 
+import array
 import difflib
+import fcntl
 import functools
 import gzip
 import itertools
@@ -20,6 +22,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 
@@ -56,6 +59,13 @@ class Symlink:
 
 class Fifo:
     """A named pipe."""
+
+
+class Executable:
+    """A file the case can run (a stand-in program of its own)."""
+
+    def __init__(self, text):
+        self.text = text
 
 
 class Pattern:
@@ -133,6 +143,10 @@ def write_tree(files, tmp):
             os.symlink(substitute(content.target, tmp), path)
         elif isinstance(content, Fifo):
             os.mkfifo(path)
+        elif isinstance(content, Executable):
+            with open(path, "w") as f:
+                f.write(substitute(content.text, tmp))
+            os.chmod(path, 0o755)
         elif isinstance(content, Generated):
             with open(path, "wb") as f:
                 f.write(content.make())
@@ -290,6 +304,42 @@ def wait_until_reading(process):
         if os.path.realpath(exe) == os.path.realpath(binary) and state == "S":
             return
         time.sleep(0.01)
+
+
+def descriptor_of(process, path):
+    """The process's descriptor open on path, or None."""
+    folder = "/proc/%d/fd" % process.pid
+    try:
+        for fd in os.listdir(folder):
+            try:
+                if os.readlink(os.path.join(folder, fd)) == path:
+                    return int(fd)
+            except OSError:
+                pass
+    except OSError:
+        pass
+    return None
+
+
+def wait_until_read_through(process, pipe, source):
+    """Waits until every byte written to `pipe` (our end) has been taken and
+    a thread of the process waits in read() on `source` (its descriptor, or
+    the path it opened) for more: what came before has all been handled."""
+    deadline = time.time() + 30
+    waiting = array.array("i", [0])
+    while time.time() < deadline:
+        fcntl.ioctl(pipe, termios.FIONREAD, waiting)
+        fd = source if isinstance(source, int) else descriptor_of(process, source)
+        if waiting[0] == 0 and fd is not None:
+            try:
+                for task in os.listdir("/proc/%d/task" % process.pid):
+                    with open("/proc/%d/task/%s/syscall" % (process.pid, task)) as f:
+                        fields = f.read().split()
+                    if len(fields) > 1 and fields[0] == "0" and int(fields[1], 16) == fd:
+                        return
+            except OSError:
+                pass
+        time.sleep(0.005)
 
 
 def send_when_reading(sig):

@@ -14,7 +14,8 @@ import subprocess
 import sys
 import tempfile
 
-from harness import PROCEDURAL, SHADER, TIFF_LE, Case, Directory, Gzip, main
+from harness import (PROCEDURAL, SHADER, TIFF_LE, Case, Directory, Executable, Generated, Gzip,
+                     Symlink, main)
 # These write one request per line, tokens apart by one blank: the form in
 # which the vornex stand-in writes streams back.
 from tracwell_e2e import evaluate, output, shader, texture
@@ -264,7 +265,9 @@ CASES += [
                 "src/a/wood.tif": TIFF_LE + b"a", "src/b/wood.tif": TIFF_LE + b"b",
                 "pkg/a": Directory()},
          env=with_standins(), args=["-r", "{T}/src", "-package", "pkg", "{T}/src/shot.rib"],
-         stderr="\n#Could not copy '{T}/src/b/wood.tif' as 'pkg/b/wood.tif'\n\n",
+         stderr="\n#Could not copy '{T}/src/b/wood.tif' as 'pkg/b/wood.tif'\n\n"
+                "\n#Not in the package: '{T}/src/b/wood.tif', needed by 'pkg/shot.rib'\n\n",
+         status=1,
          check=files_are({
              "pkg/shot.rib": texture("${VRXDIR}/a/wood.tif") + texture("${VRXDIR}/b/wood.tif"),
              "pkg/a/wood.tif": TIFF_LE + b"a",
@@ -312,32 +315,35 @@ CASES += [
          check=files_are({"pkg/plain.tif": PLAIN_TIFF})),
 ]
 
-# Packaging into the folder the files come from destroys nothing.
+# A package directory that holds, at any depth, an input stream or a found
+# dependency is refused before anything is written: it would write over the
+# shot, and could never be moved.
 SAME_FOLDER = {"pkg/shot.rib": texture("{T}/pkg/wood.tif"), "pkg/wood.tif": PLAIN_TIFF}
-CASES += [
-    Case("package_into_the_source_folder_keeps_the_sources", files=SAME_FOLDER,
-         env=with_standins(), args=["-scale", "0.5", "-package", "{T}/pkg", "{T}/pkg/shot.rib"],
-         stderr="\n#Not writing '{T}/pkg/shot.rib' as '{T}/pkg/shot.rib': they are the same "
-                "file\n\n"
-                "\n#Not writing '{T}/pkg/wood.tif' as '{T}/pkg/wood.tif': they are the same "
-                "file\n\n",
-         check=files_are(SAME_FOLDER)),
-]
+HOLDS_A_TEXTURE = {"shot.rib": texture("{T}/src/deep/tex/wood.tif") + texture("{T}/x/a.tif"),
+                   "src/deep/tex/wood.tif": PLAIN_TIFF, "x/a.tif": TIFF_LE,
+                   "src/other.tif": TIFF_LE}
 
-# An input in the package folder and a nested stream that takes its name
-# first: the nested stream is not written over the input.
-NESTED_OVER_INPUT = {"pkg/a.rib": evaluate("vrxstream", "{T}/x/a.rib"),
-                     "x/a.rib": texture("{T}/x/moss.tif"), "x/moss.tif": TIFF_LE}
+
+def nothing_else_in(folder, names):
+    def check(tmp):
+        got = sorted(os.listdir(os.path.join(tmp, folder)))
+        return [] if got == sorted(names) else ["%s holds %s, expected %s" % (folder, got, names)]
+    return check
+
+
+def all_of(*checks):
+    return lambda tmp: [failure for check in checks for failure in check(tmp)]
+
+
 CASES += [
-    Case("package_never_writes_over_another_source", files=NESTED_OVER_INPUT,
-         env=with_standins(), args=["-package", "{T}/pkg", "{T}/pkg/a.rib"],
-         stderr="\n#Not writing '{T}/x/a.rib' as '{T}/pkg/a.rib': that would overwrite "
-                "'{T}/pkg/a.rib'\n\n",
-         check=files_are({
-             "pkg/a.rib": NESTED_OVER_INPUT["pkg/a.rib"],
-             "pkg/a_1.rib": evaluate("vrxstream", "${VRXDIR}/a.rib"),
-             "pkg/moss.tif": TIFF_LE,
-         })),
+    Case("package_into_the_source_folder_is_refused", files=SAME_FOLDER,
+         env=with_standins(), args=["-scale", "0.5", "-package", "{T}/pkg", "{T}/pkg/shot.rib"],
+         stderr="source inside the package directory: {T}/pkg/shot.rib\n", status=1,
+         check=all_of(files_are(SAME_FOLDER), nothing_else_in("pkg", ["shot.rib", "wood.tif"]))),
+    Case("package_into_a_folder_above_a_dependency_is_refused", files=HOLDS_A_TEXTURE,
+         env=with_standins(), args=["-package", "src", "shot.rib"],
+         stderr="source inside the package directory: {T}/src/deep/tex/wood.tif\n", status=1,
+         check=nothing_else_in("src", ["deep", "other.tif"])),
 ]
 
 # File names holding blanks, quotes, "$(...)" and backquotes reach texmeld and
@@ -552,6 +558,251 @@ CASES += [
                         for p in ["props/varnish.oso", "textures/wall_bump.tif"]),
          check=example_lists_complete_after_moving),
 ]
+
+# Checks of a package after the run.
+
+
+def package_files(tmp, folder="pkg"):
+    """The files of a package, relative to it."""
+    root = os.path.join(tmp, folder)
+    return sorted(os.path.relpath(os.path.join(d, n), root)
+                  for d, _, names in os.walk(root) for n in names)
+
+
+def holds_only(names, folder="pkg"):
+    def check(tmp):
+        got = package_files(tmp, folder)
+        return [] if got == sorted(names) else ["%s holds %s, expected %s" % (folder, got, names)]
+    return check
+
+
+def lists_complete_after_moving(streams, missing=(), cwd=""):
+    """Moves the sources ("src") away and the package elsewhere, and lists each
+    packaged stream there: nothing is missing but `missing` (as the shot names
+    it), and every dependency found lies inside the moved package."""
+    def check(tmp):
+        moved = os.path.join(tmp, "moved", "deeper")
+        os.makedirs(moved)
+        shutil.move(os.path.join(tmp, cwd, "pkg"), moved)
+        if os.path.exists(os.path.join(tmp, "src")):
+            shutil.move(os.path.join(tmp, "src"), os.path.join(tmp, "gone"))
+        package = os.path.join(moved, "pkg")
+        failures = []
+        for stream in streams:
+            for kind, path in sorted(listing(package, stream)):
+                if kind == "!" and path.replace(tmp, "{T}") not in missing:
+                    failures.append("%s misses %s in the moved package" % (stream, path))
+                elif kind in "tspa" and not os.path.normpath(path).startswith(package + "/"):
+                    failures.append("%s finds %s %s outside the package" % (stream, kind, path))
+        return failures
+    return check
+
+
+# A nested stream linked into another folder names that folder's files
+# through "${RIBDIR}": one copy per way of reading it, each rewritten as its
+# route reads it. Through a linked folder (latest -> a), or with no
+# "${RIBDIR}" string at all (m.rib), it reads alike and is one copy.
+LINKED_NESTED = {
+    "src/shot.rib": "".join(evaluate("vrxstream", "{T}/src/%s" % p)
+                            for p in ["a/n.rib", "b/n.rib", "latest/n.rib", "a/m.rib", "c/m.rib"]),
+    "src/a/n.rib": texture("${RIBDIR}/t.tif"), "src/b/n.rib": Symlink("../a/n.rib"),
+    "src/latest": Symlink("a"), "src/a/m.rib": texture("{T}/src/a/t.tif"),
+    "src/c/m.rib": Symlink("../a/m.rib"),
+    "src/a/t.tif": TIFF_LE + b"a", "src/b/t.tif": TIFF_LE + b"b",
+}
+CASES += [
+    Case("package_nested_stream_linked_into_another_folder", files=LINKED_NESTED,
+         env=with_standins(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(
+             files_are({
+                 "pkg/shot.rib": "".join(evaluate("vrxstream", "${VRXDIR}/%s" % n)
+                                         for n in ["n.rib", "n_1.rib", "n.rib", "m.rib", "m.rib"]),
+                 "pkg/n.rib": texture("${VRXDIR}/t.tif"), "pkg/n_1.rib": texture("${VRXDIR}/t_1.tif"),
+                 "pkg/m.rib": texture("${VRXDIR}/t.tif"),
+                 "pkg/t.tif": TIFF_LE + b"a", "pkg/t_1.tif": TIFF_LE + b"b"}),
+             holds_only(["shot.rib", "n.rib", "n_1.rib", "m.rib", "t.tif", "t_1.tif"]),
+             lists_complete_after_moving(["shot.rib"]))),
+]
+
+# A nested stream named through a linked folder and where it lies reads alike
+# through both (it climbs from where the link leads): one copy, which reaches
+# the packaged file, not the source.
+CASES += [
+    Case("package_nested_stream_through_a_linked_folder",
+         files={"src/shot.rib": evaluate("vrxstream", "{T}/src/nestlink/n.rib")
+                + evaluate("vrxstream", "{T}/src/deep/nest/n.rib"),
+                "src/deep/nest/n.rib": texture("${RIBDIR}/../tex/a.tif"),
+                "src/deep/tex/a.tif": TIFF_LE, "src/nestlink": Symlink("deep/nest")},
+         env=with_standins(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(files_are({"pkg/n.rib": texture("${VRXDIR}/a.tif")}),
+                      holds_only(["shot.rib", "n.rib", "a.tif"]),
+                      lists_complete_after_moving(["shot.rib"]))),
+]
+
+# One file spelled many ways is one copy, and every spelling is rewritten to
+# it; packaging the moved package again (with a root) adds no file.
+SPELLED = {
+    "src/shot.rib": texture("${RIBDIR}/tex/a.tif") + texture("tex//a.tif")
+    + texture("seq/../tex/./a.tif") + texture("{T}/src/./tex/a.tif") + texture("latest/a.tif")
+    + texture("${RIBDIR}/seq/deep/../../tex/a.tif"),
+    "src/tex/a.tif": TIFF_LE, "src/seq/deep": Directory(), "src/latest": Symlink("tex"),
+}
+
+
+def repackaging_adds_nothing(tmp):
+    moved = os.path.join(tmp, "moved")
+    os.makedirs(moved)
+    shutil.move(os.path.join(tmp, "src", "pkg"), moved)
+    result = subprocess.run([BINARY, "-r", ".", "-package", "../again", "shot.rib"],
+                            cwd=os.path.join(moved, "pkg"), env=with_standins(),
+                            capture_output=True)
+    failures = []
+    if result.returncode != 0 or result.stderr:
+        failures.append("packaging the package: exit %d, %r" % (result.returncode, result.stderr))
+    if package_files(moved, "again") != package_files(moved, "pkg"):
+        failures.append("the package packaged again holds %s, not %s" % (
+            package_files(moved, "again"), package_files(moved, "pkg")))
+    return failures
+
+
+CASES += [
+    Case("package_one_file_spelled_many_ways_is_one_copy", files=SPELLED, env=with_standins(),
+         cwd="src", args=["-package", "pkg", "shot.rib"],
+         check=all_of(files_are({"src/pkg/shot.rib": texture("${VRXDIR}/a.tif") * 6}),
+                      holds_only(["shot.rib", "a.tif"], "src/pkg"), repackaging_adds_nothing)),
+]
+
+# "UDIM" in a folder name: the tile number goes into the packaged file name,
+# and the stream keeps the pattern, which finds every tile in the package.
+CASES += [
+    Case("package_udim_marker_in_a_folder",
+         files={"src/shot.rib": texture("{T}/src/tiles_UDIM/skin.tif"),
+                "src/tiles_1001/skin.tif": TIFF_LE + b"1", "src/tiles_1002/skin.tif": TIFF_LE + b"2"},
+         env=with_standins(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(files_are({"pkg/shot.rib": texture("${VRXDIR}/skin.UDIM.tif"),
+                                 "pkg/skin.1001.tif": TIFF_LE + b"1",
+                                 "pkg/skin.1002.tif": TIFF_LE + b"2"}),
+                      lists_complete_after_moving(["shot.rib"]))),
+]
+
+# ".oso" is left off shaders only: a procedural or a nested stream whose name
+# ends so keeps it.
+CASES += [
+    Case("package_oso_stays_on_procedurals_and_nested_streams",
+         files={"src/shot.rib": evaluate("dynamiclib", "{T}/src/procs/shade.oso")
+                + evaluate("vrxstream", "{T}/src/nest/inner.oso") + shader("{T}/src/sh/plastic"),
+                "src/procs/shade.oso": PROCEDURAL, "src/sh/plastic.oso": SHADER,
+                "src/nest/inner.oso": texture("${RIBDIR}/a.tif"), "src/nest/a.tif": TIFF_LE},
+         env=with_standins(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(files_are({"pkg/shot.rib": evaluate("dynamiclib", "${VRXDIR}/shade.oso")
+                                 + evaluate("vrxstream", "${VRXDIR}/inner.oso")
+                                 + shader("${VRXDIR}/plastic")}),
+                      lists_complete_after_moving(["shot.rib"]))),
+]
+
+# Kind options: textures tracked but not packaged keep their references,
+# UDIM patterns included; only what the package holds is named.
+CASES += [
+    Case("package_kind_options_rewrite_only_what_is_copied",
+         files={"src/shot.rib": texture("{T}/src/tex/skin.UDIM.tif") + shader("{T}/src/sh/plastic"),
+                "src/tex/skin.1001.tif": TIFF_LE, "src/sh/plastic.oso": SHADER},
+         env=with_standins(), args=["-notfound", "-shaders", "-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(files_are({"pkg/shot.rib": texture("{T}/src/tex/skin.UDIM.tif")
+                                 + shader("${VRXDIR}/plastic")}),
+                      holds_only(["shot.rib", "plastic.oso"]))),
+]
+
+# A renamed name is shortened before its "_N" to fit the file system.
+LONG = "w" * 251
+CASES += [
+    Case("package_renamed_names_fit_the_file_system",
+         files={"src/shot.rib": texture("{T}/src/a/%s.tif" % LONG) + texture("{T}/src/b/%s.tif" % LONG),
+                "src/a/%s.tif" % LONG: TIFF_LE + b"a", "src/b/%s.tif" % LONG: TIFF_LE + b"b"},
+         env=with_standins(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         check=all_of(files_are({"pkg/%s.tif" % LONG: TIFF_LE + b"a",
+                                 "pkg/%s_1.tif" % LONG[:-2]: TIFF_LE + b"b"}),
+                      lists_complete_after_moving(["shot.rib"]))),
+]
+
+# A relative root is a folder of the working directory, and it takes whole
+# folders only: srcx/ lies outside the root src.
+CASES += [
+    Case("package_roots_are_whole_folders",
+         files={"src/shot.rib": texture("{T}/src/tex/a.tif") + texture("{T}/srcx/tex/a.tif"),
+                "src/tex/a.tif": TIFF_LE + b"src", "srcx/tex/a.tif": TIFF_LE + b"srcx",
+                "pkg/tex": Directory()},
+         env=with_standins(), args=["-r", "src", "-package", "pkg", "src/shot.rib"],
+         check=all_of(files_are({"pkg/shot.rib": texture("${VRXDIR}/tex/a.tif")
+                                 + texture("${VRXDIR}/a.tif"),
+                                 "pkg/tex/a.tif": TIFF_LE + b"src", "pkg/a.tif": TIFF_LE + b"srcx"}),
+                      lists_complete_after_moving(["shot.rib"]))),
+]
+
+# An input named like an option reaches vornex as a path.
+CASES += [
+    Case("package_stream_named_like_an_option",
+         files={"src/-c.rib": Gzip(texture("{T}/src/tex/a.tif")), "src/tex/a.tif": TIFF_LE,
+                "src/shot.rib": texture("{T}/src/tex/a.tif")},
+         env=with_standins(), cwd="src", args=["-binary", "-package", "pkg", "shot.rib", "-c.rib"],
+         check=all_of(holds_only(["shot.rib", "-c.rib", "a.tif"], "src/pkg"),
+                      lists_complete_after_moving(["shot.rib", "./-c.rib"], cwd="src"))),
+]
+
+
+# Without vornex: ASCII streams, gzip-compressed or not, are rewritten by
+# tracwell itself (a gzip stream stays gzip); a binary one cannot be, and is
+# left out: the package is incomplete, the run says what it lacks and ends
+# with status 1, and no packaged reference names the stream.
+def without_vornex():
+    return {"PATH": ":".join(d for d in STANDIN_PATH.split(":")
+                             if not os.path.exists(os.path.join(d, "vornex"))) + ":" + SYSTEM_PATH}
+
+
+def binary_stream(text):
+    """The stream in the binary encoding, as the vornex stand-in writes it."""
+    folder = next(d for d in STANDIN_PATH.split(":") if os.path.exists(os.path.join(d, "vornex")))
+    return subprocess.run([os.path.join(folder, "vornex"), "-cat", "-q", "-binary"],
+                          input=text.encode(), capture_output=True, check=True).stdout
+
+
+NO_VORNEX = "\n#Could not read '%s' through vornex (vornex was not found): %s\n\n"
+CASES += [
+    Case("package_without_vornex_rewrites_gzip_streams_itself",
+         files={"src/shot.rib": evaluate("vrxstream", "{T}/src/n.rib.gz"),
+                "src/n.rib.gz": Gzip(texture("${RIBDIR}/a.tif")), "src/a.tif": TIFF_LE},
+         env=without_vornex(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         stderr=NO_VORNEX % ("{T}/src/shot.rib", "rewriting it as plain text")
+         + NO_VORNEX % ("{T}/src/n.rib.gz", "rewriting it as plain text, gzip-compressed"),
+         check=all_of(files_are({"pkg/shot.rib": evaluate("vrxstream", "${VRXDIR}/n.rib.gz"),
+                                 "pkg/a.tif": TIFF_LE}),
+                      lists_complete_after_moving(["shot.rib"]))),
+    Case("package_without_vornex_leaves_out_a_binary_stream",
+         files={"src/shot.rib": evaluate("vrxstream", "{T}/src/bin.rib") + texture("{T}/src/a.tif"),
+                "src/bin.rib": Generated(lambda: binary_stream(texture("${RIBDIR}/b.tif"))),
+                "src/a.tif": TIFF_LE + b"a", "src/b.tif": TIFF_LE + b"b"},
+         env=without_vornex(), args=["-package", "pkg", "{T}/src/shot.rib"],
+         stderr=NO_VORNEX % ("{T}/src/shot.rib", "rewriting it as plain text")
+         + NO_VORNEX % ("{T}/src/bin.rib", "left out of the package")
+         + "\n#Not in the package: '{T}/src/b.tif', needed by 'pkg/shot.rib'\n\n"
+         + "\n#Not in the package: '{T}/src/bin.rib', needed by 'pkg/shot.rib'\n\n",
+         status=1,
+         check=all_of(files_are({"pkg/shot.rib": evaluate("vrxstream", "{T}/src/bin.rib")
+                                 + texture("${VRXDIR}/a.tif")}),
+                      holds_only(["shot.rib", "a.tif", "b.tif"]))),
+]
+
+# A vornex that writes a cut stream and says nothing: the package's own check
+# finds what the packaged stream no longer reaches.
+CASES += [
+    Case("package_checks_itself_after_a_vornex_that_cuts_the_stream",
+         files={"src/shot.rib": texture("{T}/src/a.tif") + texture("{T}/src/b.tif"),
+                "src/a.tif": TIFF_LE, "src/b.tif": TIFF_LE,
+                "fake/vornex": Executable('#!/bin/sh\nhead -n 1 "$4"\n')},
+         env={"PATH": "{T}/fake:" + SYSTEM_PATH}, args=["-package", "pkg", "{T}/src/shot.rib"],
+         stderr="\n#Not in the package: '{T}/src/b.tif', needed by 'pkg/shot.rib'\n\n", status=1,
+         check=files_are({"pkg/shot.rib": texture("${VRXDIR}/a.tif")})),
+]
+
 
 if __name__ == "__main__":
     sys.exit(main(CASES, sys.argv))

@@ -10,7 +10,7 @@ import sys
 
 from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Fifo,
                      Generated, Gzip, Pattern, Symlink, main, send_between, send_when_reading,
-                     signal_storm)
+                     signal_storm, stdin_bytes, wait_until_read_through)
 
 USAGE = "".join(line + "\n" for line in [
     "",
@@ -602,6 +602,79 @@ CASES += [
     Case("path_variables_doubling_at_every_level_stay_as_written", args=["shot.rib"],
          env=DOUBLING_ENV, files={"shot.rib": texture("${E0}/a.tif")},
          stdout="! {T}/${E0}/a.tif\n"),
+]
+
+# What the run learnt of a folder answers for a name only while the folder is
+# as it was: a file made while the run goes on is found by the names read
+# after it. Twenty names make the folder's listing worth reading.
+MISSING_20 = ["{T}/tex/n%02d.tif" % i for i in range(20)]
+NAMES_20 = "".join(texture(n) for n in MISSING_20)
+
+
+def make_texture(tmp, name="late.tif"):
+    with open(os.path.join(tmp, "tex", name), "wb") as f:
+        f.write(TIFF_LE)
+
+
+def texture_made_after(first):
+    """Writes the first part of standard input, waits until the program has
+    read all of it and waits for more, then makes tex/late.tif."""
+    def interact(process, tmp):
+        process.stdin.write(stdin_bytes(first, tmp))
+        process.stdin.flush()
+        wait_until_read_through(process, process.stdin, 0)
+        make_texture(tmp)
+    return interact
+
+
+def folder_changed_between(first, second):
+    """Feeds the first FIFO, makes tex/late.tif once the program has read all
+    of it, then feeds the second. Each is held open until it has been read."""
+    def interact(process, tmp):
+        with open(os.path.join(tmp, "one.rib"), "wb") as pipe:
+            pipe.write(stdin_bytes(first, tmp))
+            pipe.flush()
+            wait_until_read_through(process, pipe, os.path.join(tmp, "one.rib"))
+            make_texture(tmp)
+        with open(os.path.join(tmp, "two.rib"), "wb") as pipe:
+            pipe.write(stdin_bytes(second, tmp))
+            pipe.flush()
+            wait_until_read_through(process, pipe, os.path.join(tmp, "two.rib"))
+    return interact
+
+
+# 3,000 streams naming 20 of 100 textures of one folder.
+FOLDER_TEXTURES = ["{T}/tex/t%03d.tif" % i for i in range(100)]
+STREAMS_OF_ONE_FOLDER = dict(
+    {"d/f%04d.rib" % i: "".join(texture(FOLDER_TEXTURES[(i + 7 * k) % 100]) for k in range(20))
+     for i in range(3000)},
+    **{"tex/t%03d.tif" % i: TIFF_LE for i in range(100)})
+
+
+def one_folder_listing(tmp):
+    """Each stream's textures, in directory-reading order."""
+    text = ""
+    for name in os.listdir(os.path.join(tmp, "d")):
+        i = int(name[1:5])
+        text += lines("t", sorted(FOLDER_TEXTURES[(i + 7 * k) % 100] for k in range(20)))
+    return text.replace("{T}", tmp)
+
+
+CASES += [
+    Case("texture_made_while_stdin_is_read_is_found", files={"tex/wood.tif": TIFF_LE},
+         interact=texture_made_after(NAMES_20 + texture("{T}/tex/late.tif")),
+         stdin=texture("{T}/tex/late.tif") + texture("{T}/tex/wood.tif"),
+         stdout=lines("t", ["{T}/tex/late.tif", "{T}/tex/wood.tif"])
+         + lines("!", ["{T}/tex/late.tif"] + MISSING_20)),
+    Case("folder_changed_between_two_streams", args=["one.rib", "two.rib"],
+         files={"tex/wood.tif": TIFF_LE, "one.rib": Fifo(), "two.rib": Fifo()},
+         interact=folder_changed_between(
+             NAMES_20 + texture("{T}/tex/late.tif") + texture("{T}/tex/wood.tif"),
+             texture("{T}/tex/late.tif") + texture("{T}/tex/n00.tif")),
+         stdout=lines("t", ["{T}/tex/wood.tif"]) + lines("!", sorted(MISSING_20 + ["{T}/tex/late.tif"]))
+         + lines("t", ["{T}/tex/late.tif"]) + lines("!", ["{T}/tex/n00.tif"])),
+    Case("streams_of_one_folder_within_64_descriptors", files=STREAMS_OF_ONE_FOLDER, args=["d"],
+         limits={resource.RLIMIT_NOFILE: 64}, stdout=one_folder_listing),
 ]
 
 if __name__ == "__main__":
