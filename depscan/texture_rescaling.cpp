@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "process.h"
+#include "stream_rewrite.h"
 
 bool IsRescalableTiff(const std::string& path) {
   // libtiff would wait for a FIFO's writer, and read a device for ever.
@@ -33,7 +34,9 @@ bool Shrink(const std::string& source, const PackageDirectory& folder, const std
   char factor[32];
   std::snprintf(factor, sizeof factor, "%g", double(scale));
   std::string destination = file->TemporaryPath();
-  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, source.c_str(),
+  // A name that begins with "-" would reach texmeld as an option.
+  std::string word = ProgramArgument(source);
+  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, word.c_str(),
                             destination.c_str(), static_cast<const char*>(nullptr));
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
