@@ -156,6 +156,7 @@ void ScanMessage(const char* format, ...) {
   std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
   if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
   va_end(again);
+  if (QuietScans::Active()) return;
   if (currentJob) {
     currentJob->Say(std::move(text), StreamScans::Job::kPlain);
   } else {
@@ -174,6 +175,7 @@ void ReportFirstParseError(void* /*user*/, int severity, const char* message) {
     return;
   }
   // A fatal message ends the run: it must be seen whatever came before.
+  if (QuietScans::Active() && severity != kFatal) return;
   if (diagnosticPrinted.exchange(true) && severity != kFatal) return;
   std::lock_guard<std::mutex> lock(printing);
   std::fprintf(stderr, "tracwell: %s\n", message);
