@@ -92,7 +92,7 @@ TEST_F(StreamScansTest, ListingsComeInInputOrder) {
     });
     for (int i = 0; i < kStreams; ++i) {
       std::string path = Path("s" + std::to_string(i) + ".rib");
-      scans.Add([this, i, path] {
+      scans.Add([i, path] {
         usleep(static_cast<useconds_t>((kStreams - i) * 2000));
         auto* tracker = new DependencyTracker(new RibFromFile(path.c_str()), path.c_str(),
                                               kAllKinds);
