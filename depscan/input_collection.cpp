@@ -29,13 +29,15 @@ bool TakeOnce(ZpHashTable& seenInputs, const char* path) {
 // A ".rib" entry of a directory is read only when it is a regular file: a
 // FIFO or a device there would block the run or never end. An input named
 // on the command line is read whatever it is, but not for a package, which
-// reads each stream a second time to rewrite it.
+// reads each stream a second time to rewrite it: such an input word cannot
+// be read, and the run fails.
 DependencyTracker* ScanStreamFile(const ToolOptions& options, const std::string& path,
-                                  bool regularOnly) {
-  RibFromFile* source = new RibFromFile(path.c_str(), regularOnly);
+                                  bool inputWord) {
+  RibFromFile* source = new RibFromFile(path.c_str(), !inputWord || options.package);
   if (!source->IsRegular()) {
     ScanMessage("tracwell: skipping input file '%s': not a regular file\n", path.c_str());
     delete source;
+    if (inputWord) MarkInputUnreadable();
     return nullptr;
   }
   if (!source->IsOpen()) {
@@ -55,9 +57,8 @@ void AddInput(ZpHashTable& seenInputs, StreamScans& scans, const ToolOptions& op
               const char* path, bool allowDirectory) {
   if (!TakeOnce(seenInputs, path)) return;
   if (!ZpIsDirectory(path)) {
-    bool regularOnly = !allowDirectory || options.package;
-    scans.Add([&options, file = std::string(path), regularOnly] {
-      return ScanStreamFile(options, file, regularOnly);
+    scans.Add([&options, file = std::string(path), allowDirectory] {
+      return ScanStreamFile(options, file, allowDirectory);
     });
     return;
   }

@@ -7,6 +7,7 @@
 
 #include "dependency_tracker.h"
 #include "file_identity.h"
+#include "package_folder.h"
 #include "packaged_names.h"
 #include "produced_textures.h"
 #include "rib_source.h"
@@ -55,8 +56,11 @@ void ReportLack(const std::string& dependency, const std::string& stream) {
 // that the source reaches, as the file the package holds for it.
 void CheckStream(DependencyTracker& source, const ToolOptions& options,
                  const ZpHashTable& producedNames) {
-  std::string packaged = InPackage(options, PackagedFileName(source.Name(), options));
-  std::unique_ptr<DependencyTracker> found = ScanQuietly(packaged, options);
+  // Read back through the folder that was written, whatever its name
+  // leads to now; named as the user named it in messages.
+  std::string name = PackagedFileName(source.Name(), options);
+  std::string packaged = InPackage(options, name);
+  std::unique_ptr<DependencyTracker> found = ScanQuietly(OpenedPackagePath(options, name), options);
   if (!found) {
     std::fprintf(stderr, "\n#Not in the package: '%s'\n\n", source.Name());
     MarkPackageIncomplete();
@@ -77,9 +81,9 @@ void CheckStream(DependencyTracker& source, const ToolOptions& options,
       if (path->find_first_of("/\\") == std::string::npos) continue;  // never copied
       if (kind == Texture && !ProducedTextureName(*path, true, options, producedNames).empty())
         continue;  // rendered by another stream of the package
-      std::string name = PackagedName(*path);
+      std::string packagedName = PackagedName(*path);
       FileIdentity copy;
-      bool held = !name.empty() && IdentifyFile(InPackage(options, name), &copy);
+      bool held = !packagedName.empty() && IdentifyFile(OpenedPackagePath(options, packagedName), &copy);
       // A shrunk texture is whatever texmeld made of it: its presence counts.
       if (held && (reached.count(copy) || (kind == Texture && options.scale < 1.0f))) continue;
       ReportLack(*path, packaged);

@@ -1,20 +1,16 @@
 #include "package_copy.h"
 
-#include <sys/stat.h>
-#include <tiffio.h>
-
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
-#include "interruption.h"
 #include "package_check.h"
 #include "package_sources.h"
+#include "package_folder.h"
 #include "packaged_names.h"
-#include "process.h"
 #include "produced_textures.h"
 #include "relative_path.h"
 #include "run_status.h"
@@ -29,66 +25,8 @@ std::string InPackage(const ToolOptions& options, const std::string& name) {
   return options.packageDir.empty() ? name : options.packageDir + "/" + name;
 }
 
-bool CopyPlain(const std::string& path, const std::string& destination, bool echo) {
-  if (!MayWritePackageFile(path, destination)) {
-    MarkPackageIncomplete();
-    return false;
-  }
-  if (!ZpCopyFile(path.c_str(), destination.c_str())) {
-    std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(), destination.c_str());
-    MarkPackageIncomplete();
-    return false;
-  }
-  if (echo) std::puts(path.c_str());
-  return true;
-}
-
-bool IsRegularFile(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 void ReportUnresolved(const std::string& path) {
   std::fprintf(stderr, "\n#Unresolved resource: '%s' \n\n", path.c_str());
-}
-
-// Cube-face environments are never rescaled; a file libtiff cannot open
-// is not a texture texmeld could shrink either.
-bool IsRescalableTiff(const std::string& path) {
-  TIFF* tif = TIFFOpen(path.c_str(), "rm");
-  if (!tif) return false;
-  const char* format = nullptr;
-  bool cubeFace = TIFFGetField(tif, TIFFTAG_PIXAR_TEXTUREFORMAT, &format) == 1 && format &&
-                  std::strcmp(format, "CubeFace Environment") == 0;
-  TIFFClose(tif);
-  return !cubeFace;
-}
-
-bool CopyRescaled(const std::string& path, const std::string& destination, float scale) {
-  if (!IsRescalableTiff(path)) return CopyPlain(path, destination, false);
-  if (!MayWritePackageFile(path, destination)) {
-    MarkPackageIncomplete();
-    return false;
-  }
-  // A folder standing in the destination's place makes the copy fail, and
-  // that failure is reported as any other.
-  if (ZpFileExists(destination.c_str()) && !IsRegularFile(destination))
-    return CopyPlain(path, destination, false);
-  // Only a file that this run's texmeld wrote counts as its success.
-  ZpRemoveFile(destination.c_str());
-  char factor[32];
-  std::snprintf(factor, sizeof factor, "%g", double(scale));
-  // What texmeld leaves half written when the run is interrupted is removed.
-  ZpPartialFile written(destination.c_str());
-  // Names that begin with "-" would reach texmeld as options.
-  std::string source = ProgramArgument(path), target = ProgramArgument(destination);
-  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, source.c_str(),
-                            target.c_str(), static_cast<const char*>(nullptr));
-  // A texmeld that fails may leave a partial image: the full-size texture is
-  // better than a broken one.
-  if (status != 0) ZpRemoveFile(destination.c_str());
-  if (!IsRegularFile(destination)) return CopyPlain(path, destination, false);
-  return true;
 }
 
 // A nested stream that cannot be written has no packaged name: nothing in
@@ -115,9 +53,9 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
         if (done->second && options.verbose) std::puts(path.c_str());
         return;
       }
-      done->second = kind == Texture && options.scale < 1.0f
-                         ? CopyRescaled(path, destination, options.scale)
-                         : CopyPlain(path, destination, options.verbose);
+      float scale = kind == Texture ? options.scale : 1.0f;
+      done->second = CopyIntoRunPackage(path, name, options, scale);
+      if (done->second && scale >= 1.0f && options.verbose) std::puts(path.c_str());
       return;
     }
     case Stream:
@@ -177,6 +115,12 @@ void CopyTrackerFiles(DependencyTracker& tracker, ToolOptions& options,
 
 void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& trackers,
                   const ZpHashTable& producedNames) {
+  // Opened once, before anything is written: every file goes into this
+  // folder, also when its name is given to another one meanwhile.
+  if (!OpenRunPackage(options)) {
+    MarkPackageIncomplete();
+    return;
+  }
   NamePackageContents(trackers, options);
   IndexPackageSources();
   for (DependencyTracker* tracker : trackers) {
@@ -186,4 +130,5 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
   }
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
   CheckPackage(trackers, options, producedNames);
+  CloseRunPackage();
 }

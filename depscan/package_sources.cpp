@@ -44,13 +44,18 @@ bool IsSameFile(const char* a, const char* b) {
 }
 
 bool MayWritePackageFile(const std::string& source, const std::string& destination) {
-  if (IsSameFile(source.c_str(), destination.c_str())) {
+  return MayWritePackageFile(source, destination, destination);
+}
+
+bool MayWritePackageFile(const std::string& source, const std::string& destination,
+                         const std::string& where) {
+  if (IsSameFile(source.c_str(), where.c_str())) {
     std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n",
                  source.c_str(), destination.c_str());
     return false;
   }
   FileIdentity identity;
-  if (!Identify(destination.c_str(), &identity)) return true;
+  if (!Identify(where.c_str(), &identity)) return true;
   auto found = SourceIndex().find(identity);
   if (found == SourceIndex().end()) return true;
   std::fprintf(stderr, "\n#Not writing '%s' as '%s': that would overwrite '%s'\n\n",

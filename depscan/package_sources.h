@@ -20,6 +20,10 @@ bool IsSameFile(const char* a, const char* b);
 // standard error, when destination is source itself or any other file of the
 // index. A destination that does not exist yet may always be written.
 bool MayWritePackageFile(const std::string& source, const std::string& destination);
+// The same, with the destination's file found through `where` (a path
+// through the opened package folder) and named `destination` in messages.
+bool MayWritePackageFile(const std::string& source, const std::string& destination,
+                         const std::string& where);
 
 // True, after "source inside the package directory: <path>" on standard
 // error, when the package directory holds, at any depth, an input stream or

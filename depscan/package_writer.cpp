@@ -67,6 +67,14 @@ bool ReadableNow(int fd) {
 
 std::atomic<unsigned> temporaryCounter{0};
 
+// The final name's extension ("" when it has none or only a long one), kept
+// at the end of the temporary name.
+std::string ExtensionOf(const std::string& name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot > 16) return std::string();
+  return name.substr(dot);
+}
+
 }  // namespace
 
 PackageDirectory::PackageDirectory(int fd, std::string path, bool locked)
@@ -94,6 +102,15 @@ std::unique_ptr<PackageDirectory> PackageDirectory::OpenPackage(const std::strin
     } while (result != 0 && errno == EINTR);
   }
   return std::unique_ptr<PackageDirectory>(new PackageDirectory(fd, path, true));
+}
+
+std::string PackageDirectory::OpenedPath() const {
+  std::string route = "/proc/" + std::to_string(long(getpid())) + "/fd/" + std::to_string(fd_);
+  struct stat opened, routed;
+  if (fstat(fd_, &opened) == 0 && stat(route.c_str(), &routed) == 0 &&
+      opened.st_dev == routed.st_dev && opened.st_ino == routed.st_ino)
+    return route;
+  return path_;
 }
 
 std::unique_ptr<PackageDirectory> PackageDirectory::OpenSubfolder(const std::string& relative,
@@ -150,20 +167,22 @@ std::unique_ptr<PackageFile> PackageFile::Create(const PackageDirectory& folder,
     *error = "'" + name + "' names no file";
     return nullptr;
   }
+  std::string extension = ExtensionOf(name);
   for (int attempt = 0; attempt < 100; ++attempt) {
     // Short and fixed in form: a name of 255 bytes leaves no room for more.
-    char temporary[64];
-    std::snprintf(temporary, sizeof temporary, ".tracwell-%ld-%u.part", long(getpid()),
+    char number[64];
+    std::snprintf(number, sizeof number, ".tracwell-%ld-%u.part", long(getpid()),
                   temporaryCounter.fetch_add(1));
+    std::string temporary = number + extension;
     // Registered before it exists, so that no moment leaves it unregistered.
-    int ticket = ZpRegisterPartialFile(folder.fd(), temporary);
-    int fd = openat(folder.fd(), temporary,
+    int ticket = ZpRegisterPartialFile(folder.fd(), temporary.c_str());
+    int fd = openat(folder.fd(), temporary.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     int failure = errno;
     if (fd >= 0 && !ZpStillRegistered(ticket)) {
       // The run is being interrupted and may have looked before the file
       // existed; ZpUnregister then waits for the end.
-      unlinkat(folder.fd(), temporary, 0);
+      unlinkat(folder.fd(), temporary.c_str(), 0);
       ZpUnregister(ticket);
     }
     if (fd >= 0) {
@@ -194,8 +213,31 @@ bool PackageFile::Write(const void* data, size_t size) {
   return false;
 }
 
+FILE* PackageFile::Stream() {
+  if (stream_ || done_ || fd_ < 0) return stream_;
+  int copy = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+  stream_ = copy < 0 ? nullptr : fdopen(copy, "wb");
+  if (!stream_) {
+    Fail("open");
+    if (copy >= 0) close(copy);
+  }
+  return stream_;
+}
+
 bool PackageFile::Commit(mode_t executeBits) {
   if (done_) return false;
+  if (stream_) {
+    // The reason is the last failure's (errno), which is the write's unless
+    // something failed since.
+    bool failed = std::fflush(stream_) != 0 || std::ferror(stream_);
+    failed = std::fclose(stream_) != 0 || failed;
+    stream_ = nullptr;
+    if (failed) {
+      Fail("write");
+      Abort();
+      return false;
+    }
+  }
   struct stat info;
   if ((executeBits & 0111) != 0 && fstat(fd_, &info) == 0)
     fchmod(fd_, (info.st_mode & 07777) | (executeBits & 0111));
@@ -220,13 +262,23 @@ bool PackageFile::Commit(mode_t executeBits) {
 void PackageFile::Abort() {
   if (done_) return;
   done_ = true;
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   unlinkat(folder_.fd(), temporary_.c_str(), 0);
   ZpUnregister(ticket_);
 }
 
-std::string PackageFile::TemporaryPath() const { return folder_.path() + "/" + temporary_; }
+bool PackageFile::HoldsContent() const {
+  struct stat info;
+  return !done_ && fstatat(folder_.fd(), temporary_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+std::string PackageFile::TemporaryPath() const {
+  return folder_.OpenedPath() + "/" + temporary_;
+}
 
 CopyResult CopyIntoPackage(const char* source, const PackageDirectory& folder,
                            const std::string& name, std::string* error) {

@@ -38,9 +38,11 @@
 // &error)) or write a stream (PackageFile::Create(*folder, leaf, &error),
 // Write..., Commit()). Every false or null result leaves `error` with a text
 // for the message ("#Could not copy '%s' as '%s'" and its neighbours) and
-// means the package is incomplete. A program run on a file (texmeld) writes
-// to TemporaryPath() of a PackageFile made for the purpose, which is then
-// committed or aborted like any other.
+// means the package is incomplete. A writer that wants stdio (a rewritten
+// stream) writes to Stream() instead of Write. A program run on a file
+// (texmeld, the vornex of -binary) writes to TemporaryPath() of a
+// PackageFile made for the purpose, which is then committed or aborted like
+// any other.
 //
 // Objects must not outlive the PackageDirectory they were made from.
 #pragma once
@@ -48,6 +50,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -75,9 +78,13 @@ class PackageDirectory {
                                               std::string* error) const;
 
   int fd() const { return fd_; }
-  // The path it was opened by, for messages (and for programs that need a
-  // path: see PackageFile::TemporaryPath).
+  // The path it was opened by, for messages.
   const std::string& path() const { return path_; }
+  // A path that leads to this folder for as long as it is open, whatever
+  // happens to its name meanwhile (/proc/<pid>/fd/<n>, which this process
+  // and its children can follow), for reading it back or for programs that
+  // need a path; path() where /proc cannot be used.
+  std::string OpenedPath() const;
 
  private:
   PackageDirectory(int fd, std::string path, bool locked);
@@ -90,7 +97,8 @@ class PackageFile {
  public:
   // Makes a new, empty temporary file in `folder`, registered for removal on
   // an interruption. Null, with `error`, when it cannot be made. `name` is
-  // the final name (one step, no "/").
+  // the final name (one step, no "/"); the temporary name ends in its
+  // extension, for programs that tell the kind of file by it.
   static std::unique_ptr<PackageFile> Create(const PackageDirectory& folder,
                                              const std::string& name, std::string* error);
   // Removes the temporary file unless it was committed.
@@ -101,6 +109,10 @@ class PackageFile {
   // Writes all of it (short writes continued); false, with error(), on a
   // failure, after which only Abort or destruction is left.
   bool Write(const void* data, size_t size);
+  // A stdio stream over the file, owned by this object (not to be closed by
+  // the caller); null, with error(), when none can be made. Commit flushes
+  // it and fails when any write to it failed.
+  FILE* Stream();
   // Closes the file and renames it to its name, replacing what was there;
   // false, with error(), and the temporary file removed, on a failure.
   // `mode` bits 0111 are added to the file's mode (the source's execute
@@ -110,9 +122,14 @@ class PackageFile {
   void Abort();
 
   int fd() const { return fd_; }
-  // The temporary file's path through the folder's path, for a program
-  // that writes the file itself. Only as safe as that path: the descriptor
-  // routes are the ones that cannot be misled.
+  // True when the temporary name holds a regular file with something in it,
+  // as a program that writes it (TemporaryPath) may have left it.
+  bool HoldsContent() const;
+  // The temporary file's path, for a program that writes the file itself:
+  // through this process's descriptor of the folder (/proc/<pid>/fd/<n>/),
+  // so that a folder renamed away and replaced by a link meanwhile still
+  // receives it; through the folder's path only where /proc cannot be used.
+  // The program may write the file in place or replace it.
   std::string TemporaryPath() const;
   const std::string& error() const { return error_; }
 
@@ -125,6 +142,7 @@ class PackageFile {
   std::string temporary_;
   int fd_;
   int ticket_;
+  FILE* stream_ = nullptr;
   bool done_ = false;
   std::string error_;
 };

@@ -1,6 +1,5 @@
 #include "package_writer.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,27 +8,17 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
 
 #include "interruption.h"
+#include "packaging_test_support.h"
+#include "process.h"
 #include "test_support.h"
 
 namespace {
-
-// The names in a folder.
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
 
 std::unique_ptr<PackageDirectory> Open(const std::string& path) {
   std::string error;
@@ -51,13 +40,35 @@ TEST(PackageWriterTest, WrittenUnderATemporaryNameThenRenamed) {
   ASSERT_NE(file, nullptr) << error;
   ASSERT_TRUE(file->Write("new ", 4));
   ASSERT_TRUE(file->Write("bytes", 5));
-  std::set<std::string> during = Names(dir.Path());
+  std::set<std::string> during = FolderNames(dir.Path());
   EXPECT_EQ(during.size(), 2u);
   EXPECT_EQ(ZpReadWholeFile(dir / "a.tif"), "old");
   EXPECT_EQ(ZpReadWholeFile(file->TemporaryPath()), "new bytes");
   ASSERT_TRUE(file->Commit());
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"a.tif"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"a.tif"});
   EXPECT_EQ(ZpReadWholeFile(dir / "a.tif"), "new bytes");
+}
+
+// The temporary file keeps the final name's extension; a stream over the
+// file is flushed by the commit.
+TEST(PackageWriterTest, AStreamOverTheFileIsCommittedWhole) {
+  ZpTestDir dir;
+  auto package = Open(dir.Path());
+  std::string error;
+  auto file = PackageFile::Create(*package, "shot.rib", &error);
+  ASSERT_NE(file, nullptr) << error;
+  std::set<std::string> during = FolderNames(dir.Path());
+  ASSERT_EQ(during.size(), 1u);
+  const std::string temporary = *during.begin();
+  EXPECT_EQ(temporary.compare(0, 10, ".tracwell-"), 0) << temporary;
+  EXPECT_EQ(temporary.substr(temporary.size() - 9), ".part.rib") << temporary;
+  FILE* out = file->Stream();
+  ASSERT_NE(out, nullptr) << file->error();
+  EXPECT_EQ(file->Stream(), out);
+  std::fputs("Render \"x\"\n", out);
+  ASSERT_TRUE(file->Commit()) << file->error();
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"shot.rib"});
+  EXPECT_EQ(ZpReadWholeFile(dir / "shot.rib"), "Render \"x\"\n");
 }
 
 // Abort, destruction without a commit and a commit that cannot rename (a
@@ -68,24 +79,24 @@ TEST(PackageWriterTest, FailureRemovesTheTemporaryFile) {
   ASSERT_EQ(mkdir((dir / "busy").c_str(), 0755), 0);
   dir.WriteFile("busy/inside", "x");
   auto package = Open(dir.Path());
-  const std::set<std::string> before = Names(dir.Path());
+  const std::set<std::string> before = FolderNames(dir.Path());
   std::string error;
   auto aborted = PackageFile::Create(*package, "kept.tif", &error);
   ASSERT_NE(aborted, nullptr);
   aborted->Write("half", 4);
   aborted->Abort();
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   {
     auto dropped = PackageFile::Create(*package, "kept.tif", &error);
     ASSERT_NE(dropped, nullptr);
     dropped->Write("half", 4);
   }
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   auto blocked = PackageFile::Create(*package, "busy", &error);
   ASSERT_NE(blocked, nullptr);
   EXPECT_FALSE(blocked->Commit());
   EXPECT_NE(blocked->error(), "");
-  EXPECT_EQ(Names(dir.Path()), before);
+  EXPECT_EQ(FolderNames(dir.Path()), before);
   EXPECT_EQ(ZpReadWholeFile(dir / "kept.tif"), "kept");
 }
 
@@ -104,11 +115,16 @@ TEST(PackageWriterTest, AFileSizeLimitIsAWriteError) {
     bool committed = written && file->Commit();
     fputs(written ? "written\n" : ("failed: " + file->error() + "\n").c_str(), stderr);
     file.reset();  // as the caller's failure path does
-    _exit(committed ? 1 : 0);
+    // The same through a stream: the commit sees the failed write.
+    auto streamed = PackageFile::Create(*package, "big.rib", &error);
+    std::fwrite(data.data(), 1, data.size(), streamed->Stream());
+    bool streamCommitted = streamed->Commit();
+    fprintf(stderr, "stream: %s\n", streamed->error().c_str());
+    _exit(committed || streamCommitted ? 1 : 0);
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 0)) << child.status << child.err;
-  EXPECT_EQ(child.err, "failed: write: File too large\n");
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{});
+  EXPECT_EQ(child.err, "failed: write: File too large\nstream: write: File too large\n");
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{});
 }
 
 // No symbolic link is followed to a sub-folder, nor out of the package; a
@@ -140,7 +156,7 @@ TEST(PackageWriterTest, SymbolicLinksAreNeverFollowed) {
   EXPECT_TRUE(S_ISREG(info.st_mode));
   EXPECT_EQ(ZpReadWholeFile(dir / "sub/a.tif"), "packaged");
   EXPECT_EQ(ZpReadWholeFile(target), "outside");
-  EXPECT_EQ(Names(outside.Path()), std::set<std::string>{"target.tif"});
+  EXPECT_EQ(FolderNames(outside.Path()), std::set<std::string>{"target.tif"});
 }
 
 // The package folder renamed away and replaced by a link to the sources
@@ -159,10 +175,18 @@ TEST(PackageWriterTest, AFolderSwappedForALinkReceivesNothing) {
   file->Write("shrunk", 6);
   ASSERT_TRUE(file->Commit());
   EXPECT_EQ(CopyIntoPackage(source.c_str(), *package, "b.tif", &error), CopyResult::kCopied);
+  // A program given the temporary path writes into the opened folder too.
+  auto written = PackageFile::Create(*package, "c.tif", &error);
+  ASSERT_NE(written, nullptr) << error;
+  std::string command = "printf program > " + ZpShellQuote(written->TemporaryPath().c_str());
+  ASSERT_EQ(ZpRunCommand(command.c_str(), static_cast<const char*>(nullptr)), 0);
+  ASSERT_TRUE(written->Commit());
   EXPECT_EQ(ZpReadWholeFile(source), "source bytes");
-  EXPECT_EQ(Names(sources.Path()), std::set<std::string>{"a.tif"});
+  EXPECT_EQ(FolderNames(sources.Path()), std::set<std::string>{"a.tif"});
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/a.tif"), "shrunk");
   EXPECT_EQ(ZpReadWholeFile(dir / "moved/b.tif"), "source bytes");
+  EXPECT_EQ(ZpReadWholeFile(dir / "moved/c.tif"), "program");
+  EXPECT_EQ(package->OpenedPath().compare(0, 6, "/proc/"), 0) << package->OpenedPath();
 }
 
 // A second opening of the package folder waits until the first is closed.
@@ -200,7 +224,7 @@ TEST(PackageWriterTest, OnlyRegularFilesAreCopied) {
   EXPECT_EQ(CopyIntoPackage("/dev/zero", *package, "zero", &error), CopyResult::kNotRegular);
   EXPECT_EQ(CopyIntoPackage((sources / "none").c_str(), *package, "none", &error),
             CopyResult::kCannotRead);
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"tool"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"tool"});
 }
 
 // An interruption while a file is being written removes it.
@@ -216,5 +240,5 @@ TEST(PackageWriterTest, AnInterruptionRemovesTheFileBeingWritten) {
     raise(SIGINT);
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 130)) << child.status;
-  EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"done.tif"});
+  EXPECT_EQ(FolderNames(dir.Path()), std::set<std::string>{"done.tif"});
 }

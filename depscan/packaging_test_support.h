@@ -2,11 +2,13 @@
 // trackers whose tables a test fills directly, and the stand-in programs.
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,19 @@ class PackagedNamesTest : public ::testing::Test {
                              reinterpret_cast<uint64_t>(strdup((kPackageDirPrefix + name).c_str())));
   }
 };
+
+// The names in a folder, "." and ".." left out.
+inline std::set<std::string> FolderNames(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
 
 // The folder of a stand-in program in the build tree, for PATH.
 inline std::string StandinDir(const std::string& program) {

@@ -15,7 +15,9 @@
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
+#include "package_folder.h"
 #include "package_sources.h"
+#include "package_writer.h"
 #include "packaged_names.h"
 #include "process.h"
 #include "produced_textures.h"
@@ -171,66 +173,98 @@ std::string CommandFailure(int waitStatus) {
   return VornexFailure(-1);
 }
 
-// The writing side: the destination file, or with -binary the "vornex"
-// command that writes it in the binary encoding.
+// The writing side: a temporary file of the package folder, written
+// directly, gzip-compressed, or with -binary by the "vornex" command that
+// writes the binary encoding into it; the file takes its packaged name only
+// when it is whole (Close).
 class StreamOutput {
  public:
   enum Form { kAscii, kBinary, kGzipAscii };
-  StreamOutput(const std::string& destination, Form form) : destination_(destination) {
-    bool binary = form == kBinary;
-    // Made here first, so that a destination that cannot be written is
-    // reported as such rather than as the shell's failed redirection.
-    if (binary && !CanCreate(destination)) binary = false;
-    if (binary) {
-      std::string command = "vornex -cat -q -binary -gzip > " + ZpShellQuote(destination.c_str());
+  StreamOutput(const ToolOptions& options, const std::string& name,
+               const std::string& destination, Form form)
+      : destination_(destination) {
+    const PackageDirectory* package = RunPackage(options);
+    std::string leaf, error;
+    if (package) folder_ = package->FolderFor(name, &leaf, &error);
+    if (folder_) file_ = PackageFile::Create(*folder_, leaf, &error);
+    if (file_ && form == kBinary) {
+      std::string command =
+          "vornex -cat -q -binary -gzip > " + ZpShellQuote(file_->TemporaryPath().c_str());
       // A writing command that dies early must not take tracwell with it:
       // its broken pipe shows as a failed write and a failed close instead.
       struct sigaction ignore = {};
       ignore.sa_handler = SIG_IGN;
       sigaction(SIGPIPE, &ignore, &savedPipeAction_);
-      file_ = ZpOpenPipe(command.c_str(), "wb");
-      pipe_ = file_ != nullptr;
+      out_ = ZpOpenPipe(command.c_str(), "wb");
+      pipe_ = out_ != nullptr;
       if (!pipe_) sigaction(SIGPIPE, &savedPipeAction_, nullptr);
     }
-    if (!file_) file_ = form == kGzipAscii ? OpenGzipFile(destination, "wb")
-                                           : std::fopen(destination.c_str(), "wb");
-    if (!file_) {
+    if (file_ && !out_) {
+      if (form == kGzipAscii) {
+        int copy = fcntl(file_->fd(), F_DUPFD_CLOEXEC, 0);
+        out_ = copy < 0 ? nullptr : OpenGzipDescriptor(copy, "wb");
+        ownsStream_ = out_ != nullptr;
+      } else {
+        out_ = file_->Stream();
+      }
+    }
+    if (!out_) {
       std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
       MarkPackageIncomplete();
+      file_.reset();
     }
   }
 
-  FILE* file() const { return file_; }
-
-  static bool CanCreate(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    return file && std::fclose(file) == 0;
+  ~StreamOutput() {
+    if (out_) Discard();
   }
 
-  // Closes the output; false, with a message, when a write or the writing
-  // command failed (a full disk, say), so that no cut-off stream passes.
+  FILE* file() const { return out_; }
+
+  // Closes the output and gives the file its name; false, with a message,
+  // when a write or the writing command failed (a full disk, say), so that
+  // no cut-off stream passes. Whatever had the name stays as it was then.
   bool Close() {
-    bool writeFailed = std::ferror(file_) != 0;
+    bool writeFailed = std::ferror(out_) != 0;
     int status = 0;
     if (pipe_) {
-      status = ZpClosePipe(file_);
+      status = ZpClosePipe(out_);
       sigaction(SIGPIPE, &savedPipeAction_, nullptr);
-    } else {
-      writeFailed = std::fclose(file_) != 0 || writeFailed;
+    } else if (ownsStream_) {
+      writeFailed = std::fclose(out_) != 0 || writeFailed;
     }
+    out_ = nullptr;
+    bool committed = status == 0 && !writeFailed && file_->Commit();
+    if (!committed) file_->Abort();
     if (status != 0)
       std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
                    destination_.c_str(), CommandFailure(status).c_str());
-    else if (writeFailed)
+    else if (!committed)
       std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
-    if (status != 0 || writeFailed) MarkPackageIncomplete();
-    return status == 0 && !writeFailed;
+    if (!committed) MarkPackageIncomplete();
+    return committed;
+  }
+
+  // Ends the output without a word and leaves the package as it was: what
+  // was read is not the whole stream.
+  void Discard() {
+    if (pipe_) {
+      ZpClosePipe(out_);
+      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+    } else if (ownsStream_) {
+      std::fclose(out_);
+    }
+    out_ = nullptr;
+    file_->Abort();
   }
 
  private:
   std::string destination_;
-  FILE* file_ = nullptr;
+  std::unique_ptr<PackageDirectory> folder_;
+  std::unique_ptr<PackageFile> file_;
+  FILE* out_ = nullptr;
   bool pipe_ = false;
+  bool ownsStream_ = false;
   struct sigaction savedPipeAction_ = {};
 };
 
@@ -238,7 +272,8 @@ class StreamOutput {
 struct StreamJob {
   StringRewriteSettings settings;
   const char* name;
-  std::string destination;
+  std::string packagedName;
+  std::string destination;  // the packaged name in the package folder, for messages
 };
 
 // Rewrites the stream file itself, without "vornex", read through zlib
@@ -252,15 +287,16 @@ void RewriteFromFile(const StreamJob& job, AsciiForm form) {
     MarkPackageIncomplete();
     return;
   }
-  StreamOutput out(job.destination,
+  StreamOutput out(job.settings.options, job.packagedName, job.destination,
                    form == AsciiForm::Gzip ? StreamOutput::kGzipAscii : StreamOutput::kAscii);
   if (out.file()) {
     RewriteStrings(in, out.file(), job.settings);
-    bool read = !std::ferror(in);
-    if (!out.Close() || !read) {
-      if (!read) std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
+    if (std::ferror(in)) {
+      out.Discard();
+      std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
       MarkPackageIncomplete();
-      ZpRemoveFile(job.destination.c_str());
+    } else {
+      out.Close();
     }
   }
   std::fclose(in);
@@ -277,7 +313,7 @@ void RecoverFromVornex(const StreamJob& job, int status) {
   std::fprintf(stderr, "\n#Could not read '%s' through vornex (%s): %s\n\n", job.name,
                VornexFailure(status).c_str(), action);
   if (form != AsciiForm::None) return RewriteFromFile(job, form);
-  ZpRemoveFile(job.destination.c_str());
+  RemoveFromRunPackage(job.settings.options, job.packagedName);
   MarkPackageIncomplete();
 }
 
@@ -301,7 +337,7 @@ void RewriteThroughVornex(const StreamJob& job) {
   } else {
     std::ungetc(first, in);
   }
-  StreamOutput out(job.destination,
+  StreamOutput out(job.settings.options, job.packagedName, job.destination,
                    job.settings.options.binary ? StreamOutput::kBinary : StreamOutput::kAscii);
   if (in) {
     if (out.file()) RewriteStrings(in, out.file(), job.settings);
@@ -309,11 +345,13 @@ void RewriteThroughVornex(const StreamJob& job) {
     status = ZpWaitProcess(int(pid));
   }
   if (!out.file()) return;
-  bool written = out.Close();
-  if (status != 0)
-    RecoverFromVornex(job, status);
-  else if (!written)
-    ZpRemoveFile(job.destination.c_str());
+  // What a failed vornex delivered is no whole stream: it never takes the
+  // packaged name, and the file is rewritten another way.
+  if (status != 0) {
+    out.Discard();
+    return RecoverFromVornex(job, status);
+  }
+  out.Close();
 }
 
 // gzFile as a stdio stream, so that the string-by-string copy reads and
@@ -337,6 +375,11 @@ FILE* OpenGzipFile(const std::string& path, const char* mode) {
   int fd = writing ? open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
                    : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
+  return OpenGzipDescriptor(fd, mode);
+}
+
+FILE* OpenGzipDescriptor(int fd, const char* mode) {
+  bool writing = mode[0] == 'w';
   gzFile gz = gzdopen(fd, mode);
   if (!gz) {
     close(fd);
@@ -402,16 +445,18 @@ void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptio
   std::string file = PackagedFileName(name, options);
   std::string destination = options.packageDir.empty() ? file : options.packageDir + "/" + file;
   std::unique_ptr<ZpHashTable> changedPaths(ChangedPaths(tracker, options, producedNames));
-  if (!MayWritePackageFile(name, destination)) return;
+  RunPackage(options);
+  if (!MayWritePackageFile(name, destination, OpenedPackagePath(options, file))) {
+    MarkPackageIncomplete();
+    return;
+  }
   if (changedPaths->count == 0) {
-    if (!ZpCopyFile(name, destination.c_str())) {
-      std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", name, destination.c_str());
-      MarkPackageIncomplete();
-    }
+    CopyIntoRunPackage(name, file, options);
     return;
   }
   StreamJob job{{tracker, *changedPaths, options, producedNames, name, FolderDepth(file)},
                 name,
+                file,
                 destination};
   RewriteThroughVornex(job);
 }

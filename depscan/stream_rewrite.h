@@ -52,6 +52,9 @@ bool IsGzipFile(const char* path);
 // stream as it stands), "wb" writes it compressed, created or truncated.
 // Null when it cannot be opened.
 FILE* OpenGzipFile(const std::string& path, const char* mode);
+// The same over an open descriptor, which the stream owns from then on
+// (closed with it, or at once when null is returned).
+FILE* OpenGzipDescriptor(int fd, const char* mode);
 
 // The name under which a stream is written into the package: its packaged
 // name, else its relative name.

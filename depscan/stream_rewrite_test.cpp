@@ -1,6 +1,8 @@
 #include "stream_rewrite.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -398,21 +400,43 @@ TEST_F(StreamRewrite, AFailedBinaryWriterLeavesNoDestination) {
   EXPECT_FALSE(ZpFileExists((package_ + "/shot.rib").c_str()));
 }
 
-// A full disk: the stream is reported and no cut-off copy stays behind.
-TEST_F(StreamRewrite, AFailedWriteIsReportedAndLeavesNoDestination) {
-  std::string source = dir_.WriteFile("shot.rib", stream_);
+// A full disk (here a file-size limit, which makes a write fail as one
+// would): the stream is reported, no cut-off copy takes its name, and what
+// an earlier run left there stays whole.
+TEST_F(StreamRewrite, AFailedWriteIsReportedAndLeavesTheDestinationAlone) {
+  std::string big;
+  while (big.size() < 64 * 1024) big += stream_;
+  std::string source = dir_.WriteFile("shot.rib", big);
   std::string destination = package_ + "/shot.rib";
+  dir_.WriteFile("pkg/shot.rib", "an earlier run's copy");
   // Through vornex, then without it (the stream rewritten from the file).
   for (std::vector<std::string> dirs : {std::vector<std::string>{StandinDir("vornex")},
                                         std::vector<std::string>{}}) {
     ZpScopedEnv path("PATH", PathWith(dirs).c_str());
-    ASSERT_EQ(symlink("/dev/full", destination.c_str()), 0);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     std::string err = Rewrite(source);
+    setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_NE(err.find("\n#Could not write '" + destination + "'\n\n"), std::string::npos)
         << err;
-    EXPECT_FALSE(ZpFileExists(destination.c_str()));
-    unlink(destination.c_str());
+    EXPECT_EQ(ZpReadWholeFile(destination), "an earlier run's copy");
+    EXPECT_TRUE(PackageIsIncomplete());
   }
+}
+
+// A symbolic link at the packaged name is replaced, never written through.
+TEST_F(StreamRewrite, ALinkAtThePackagedNameIsReplacedNotFollowed) {
+  std::string source = dir_.WriteFile("shot.rib", stream_);
+  std::string outside = dir_.WriteFile("outside.rib", "not the package's");
+  std::string destination = package_ + "/shot.rib";
+  ASSERT_EQ(symlink(outside.c_str(), destination.c_str()), 0);
+  EXPECT_EQ(Rewrite(source), "");
+  EXPECT_EQ(ZpReadWholeFile(outside), "not the package's");
+  EXPECT_EQ(ZpReadWholeFile(destination), rewritten_);
 }
 
 TEST_F(StreamRewrite, NeverWritesOverItsOwnSource) {

@@ -152,13 +152,13 @@ for case in CASES:
         runnable_texmeld(case)
 
 # A FIFO named as an input of a package could be read once only; it is
-# refused at once, without waiting for a writer. Nested streams that are no
-# files are reported as before, in a package run too.
+# refused at once, without waiting for a writer, and the run fails. Nested
+# streams that are no files are reported as before, in a package run too.
 CASES += [
     Case("fifo_input_word_of_a_package_is_refused", env=with_programs(),
          files={"in.rib": Fifo(), "shot.rib": texture("{T}/a.tif"), "a.tif": TIFF_LE},
          args=["-package", "pkg", "in.rib", "shot.rib"],
-         stderr="tracwell: skipping input file 'in.rib': not a regular file\n",
+         stderr="tracwell: skipping input file 'in.rib': not a regular file\n", status=1,
          check=lambda tmp: [] if sorted(os.listdir(os.path.join(tmp, "pkg")))
          == ["a.tif", "shot.rib"] else ["pkg holds %s" % os.listdir(os.path.join(tmp, "pkg"))]),
     Case("nested_fifo_and_zero_in_a_package_are_reported", env=with_programs(),

@@ -337,6 +337,8 @@ class Shot:
                     "lgt", "shadowmap", self.spell(image, cfolder, cfolder))
         beauty = os.path.join(self.src, "render", "beauty.exr")
         extra[producer] += set_attribute("cam", "imagefilename", self.spell(beauty, folder, folder))
+        for text in extra.values():
+            self.stream_directory_names.update(re.findall(r'"\$\{RIBDIR\}/([^"]*)"', text))
         self.inputs = [(p, t + extra.get(p, "")) for p, t in self.inputs]
 
     def command_name(self, path):
