@@ -2,7 +2,8 @@
 """tracwell's speed and memory targets, each beside its yardstick, in one run.
 
   bench/tracwell_bench.py [--build build/normal] [--data build/bench-data]
-                          [--mb 64,256] [--repeat 5] [--rows package,listing,gzip,rewrite,udim]
+                          [--mb 64,256] [--repeat 5]
+                          [--rows package,listing,gzip,rewrite,udim,folder,small,cores]
                           [--tracwell PROGRAM]
 
 Rows (the yardstick runs right before or after tracwell in every round, the
@@ -10,22 +11,30 @@ order alternating, so both see the same load):
   package   tracwell -package of 400 textures of 1 MiB beside cp of the same
             files into a folder on the same file system
   listing   tracwell on the geometry, mixed and strings streams beside the
-            reference scanner (a plain flex lexer of the same token classes),
-            with the peak memory of tracwell's run
-  gzip      tracwell on the gzip form of the geometry stream beside gzip -dc
+            reference scanner (bench/reference_scanner.l, a plain flex lexer
+            of the same token classes), with the peak memory of tracwell's run
+  gzip      tracwell on the gzip form of the geometry and strings streams
+            beside gzip -dc
   rewrite   tracwell -package of 100 streams of 1 MiB, each naming a texture
             (so each is rewritten), through a pass-through vornex (cat of the
             stream, so that the row measures tracwell's own rewriting), beside
             their listing plus cp -r of their folder
   udim      tracwell on 20,000 distinct UDIM names in one existing folder
             (no yardstick: the target is an absolute time)
+  folder    10,000 streams naming 20 of 20,000 textures each, all in one
+            folder, beside cat of the streams
+  small     100,000 small streams as a directory beside cat of them, with
+            tracwell's peak memory
+  cores     1,000 streams of 2 MB (2 GB) as a directory beside tracwell bound
+            to one processor (which scans on one thread)
 
-Inputs are made once into --data: the streams by ../shared/bench/gen_stream.py
-(--seed 1, gzip -6 for the gzip form), the reference scanner built by make in
-a copy of ../shared/bench/reflex, the textures and the UDIM folder written
-here. Every command runs under bench/run_measured, which reports its wall time
-and its own peak resident size. Ratios are of the best times of the rounds
-("best") and the median of the ratios taken round by round ("median").
+Inputs are made once into --data: the streams by bench/gen_stream.py (--seed 1,
+gzip -6 for the gzip form), the textures, folders and shots by this script.
+The reference scanner and run_measured are built with the project (target
+reference_scanner, run_measured). Every command runs under bench/run_measured,
+which reports its wall time and its own peak resident size. Ratios are of the
+best times of the rounds ("best") and the median of the ratios taken round by
+round ("median").
 """
 
 import argparse
@@ -36,13 +45,20 @@ import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SHARED_BENCH = os.path.join(ROOT, "..", "shared", "bench")
 PROFILES = ("geometry", "mixed", "strings")
 LISTING_TARGETS = {"geometry": 1.0, "mixed": 1.4, "strings": 2.5}
 PACKAGE_TEXTURES = 400
 UDIM_NAMES = 20000
 MAX_BYTES_PER_NAME = 200
 MAX_GEOMETRY_PEAK_MB = 16
+FOLDER_STREAMS = 10000
+FOLDER_TEXTURES = 20000
+FOLDER_NAMES_PER_STREAM = 20
+SMALL_STREAMS = 100000
+MAX_SMALL_PEAK_MB = 200
+CORE_STREAMS = 1000
+CORE_STREAM_MB = 2
+CORE_DISTINCT = 50
 
 
 def log(text):
@@ -69,18 +85,6 @@ def ensure_gzip(plain):
             subprocess.run(["gzip", "-6", "-c", plain], stdout=out, check=True)
         os.rename(packed + ".part", packed)
     return packed
-
-
-def ensure_reflex(args):
-    """The reference scanner, built in a copy of its folder (which may be read-only)."""
-    folder = os.path.join(args.data, "reflex")
-    binary = os.path.join(folder, "build", "reflex")
-    if not os.path.exists(binary):
-        log("building the reference scanner in %s" % folder)
-        shutil.rmtree(folder, ignore_errors=True)
-        shutil.copytree(args.reflex, folder)
-        subprocess.run(["make", "-C", folder], check=True, stdout=subprocess.DEVNULL)
-    return binary
 
 
 TIFF_HEADER = b"II*\x00\x08\x00\x00\x00"
@@ -183,6 +187,82 @@ def ensure_udim_shot(args):
     return stream, 2 * ((UDIM_NAMES + 9) // 10)
 
 
+def write_once(folder, make):
+    """Makes folder by make(part) in a scratch folder renamed when whole."""
+    if not os.path.exists(folder):
+        part = folder + ".part"
+        shutil.rmtree(part, ignore_errors=True)
+        os.makedirs(part)
+        make(part)
+        os.rename(part, folder)
+    return folder
+
+
+def ensure_folder_shot(args):
+    """20,000 TIFF-headed textures in one folder, and 10,000 streams naming 20 of them each."""
+    def make(part):
+        textures = os.path.join(args.data, "folder", "tex")  # the final name: streams name it
+        os.makedirs(os.path.join(part, "tex"))
+        for i in range(FOLDER_TEXTURES):
+            with open(os.path.join(part, "tex", "t%05d.tif" % i), "wb") as f:
+                f.write(TIFF_HEADER)
+        os.makedirs(os.path.join(part, "streams"))
+        for n in range(FOLDER_STREAMS):
+            with open(os.path.join(part, "streams", "s%05d.rib" % n), "w") as f:
+                for k in range(FOLDER_NAMES_PER_STREAM):
+                    i = (n * 7919 + k * 1009) % FOLDER_TEXTURES
+                    f.write('SetAttribute "m%d" "texturename" "string" 1 "%s/t%05d.tif"\n'
+                            % (k, textures, i))
+    folder = write_once(os.path.join(args.data, "folder"), make)
+    return os.path.join(folder, "streams")
+
+
+def ensure_small_shot(args):
+    """100,000 small streams in one folder, each naming a shader and three textures of a
+    folder of 1,000 (one of them missing), and the list of their names for xargs."""
+    def make(part):
+        folder = os.path.join(args.data, "small")
+        os.makedirs(os.path.join(part, "tex"))
+        for i in range(1000):
+            with open(os.path.join(part, "tex", "t%03d.tif" % i), "wb") as f:
+                f.write(TIFF_HEADER)
+        os.makedirs(os.path.join(part, "streams"))
+        names = []
+        for n in range(SMALL_STREAMS):
+            name = "%06d.rib" % n
+            names.append(name)
+            with open(os.path.join(part, "streams", name), "w") as f:
+                f.write('Create "m%d" "material"\n' % n)
+                f.write('SetAttribute "m%d" "shaderfilename" "string" 1 "%s/sh/s%d"\n'
+                        % (n, folder, n % 10))
+                for k in range(3):
+                    f.write('SetAttribute "m%d" "texturename" "string" 1 "%s/tex/t%03d.tif"\n'
+                            % (n, folder, (n + 337 * k) % 1000 if k < 2 else 1000 + n % 50))
+        with open(os.path.join(part, "names"), "w") as f:
+            f.write("\n".join(names) + "\n")
+    folder = write_once(os.path.join(args.data, "small"), make)
+    return os.path.join(folder, "streams"), os.path.join(folder, "names")
+
+
+def ensure_core_shot(args):
+    """1,000 streams of 2 MB: 50 distinct mixed streams, each linked under 20 names."""
+    def make(part):
+        distinct = os.path.join(args.data, "cores-distinct")
+        os.makedirs(distinct, exist_ok=True)
+        for seed in range(CORE_DISTINCT):
+            stream = os.path.join(distinct, "m%02d.rib" % seed)
+            if not os.path.exists(stream):
+                subprocess.run([sys.executable, args.generator, "--mb", str(CORE_STREAM_MB),
+                                "--profile", "mixed", "--seed", str(seed + 1),
+                                "-o", stream + ".part"], check=True)
+                os.rename(stream + ".part", stream)
+        for n in range(CORE_STREAMS):
+            os.link(os.path.join(distinct, "m%02d.rib" % (n % CORE_DISTINCT)),
+                    os.path.join(part, "s%04d.rib" % n))
+    log("making the 1,000 streams of the cores row (once)")
+    return write_once(os.path.join(args.data, "cores"), make)
+
+
 # ---- running ----
 
 class Measured:
@@ -275,15 +355,15 @@ def count_lines(path):
         return sum(block.count(b"\n") for block in iter(lambda: f.read(1 << 20), b""))
 
 
-def listing_rows(args, measured, reflex, sizes):
+def listing_rows(args, measured, reference, sizes):
     rows = []
     for mb in sizes:
         for profile in PROFILES:
             stream = ensure_stream(args, profile, mb)
             row = Row("listing %s %d MB" % (profile, mb),
-                      "<= %.1fx reflex" % LISTING_TARGETS[profile],
+                      "<= %.1fx reference" % LISTING_TARGETS[profile],
                       lambda s=stream: measured.run([args.tracwell, s]),
-                      lambda s=stream: measured.run([reflex, s]))
+                      lambda s=stream: measured.run([reference, s]))
             row.profile = profile
             row.stream = stream
             rows.append(row)
@@ -293,11 +373,38 @@ def listing_rows(args, measured, reflex, sizes):
 def gzip_rows(args, measured, sizes):
     rows = []
     for mb in sizes:
-        packed = ensure_gzip(ensure_stream(args, "geometry", mb))
-        rows.append(Row("gzip geometry %d MB" % mb, ">= 0.8x gzip -dc",
-                        lambda p=packed: measured.run([args.tracwell, p]),
-                        lambda p=packed: measured.run(["gzip", "-dc", p]), rate=True))
+        for profile in ("geometry", "strings"):
+            packed = ensure_gzip(ensure_stream(args, profile, mb))
+            rows.append(Row("gzip %s %d MB" % (profile, mb), ">= 0.8x gzip -dc",
+                            lambda p=packed: measured.run([args.tracwell, p]),
+                            lambda p=packed: measured.run(["gzip", "-dc", p]), rate=True))
     return rows
+
+
+def folder_row(args, measured):
+    streams = ensure_folder_shot(args)
+    names = sorted(os.listdir(streams))
+    return Row("folder %d streams x %d" % (FOLDER_STREAMS, FOLDER_NAMES_PER_STREAM),
+               "<= 10x cat", lambda: measured.run([args.tracwell, streams]),
+               lambda: measured.run(["cat"] + names, cwd=streams))
+
+
+def small_row(args, measured):
+    streams, names = ensure_small_shot(args)
+    row = Row("small %d streams" % SMALL_STREAMS, "<= 1.5x cat, %d MB" % MAX_SMALL_PEAK_MB,
+              lambda: measured.run([args.tracwell, streams]),
+              lambda: measured.run(["xargs", "-a", names, "cat"], cwd=streams))
+    row.peak_limit_mb = MAX_SMALL_PEAK_MB
+    return row
+
+
+def cores_row(args, measured):
+    streams = ensure_core_shot(args)
+    first = min(os.sched_getaffinity(0))
+    return Row("cores %d x %d MB, %d CPUs" % (CORE_STREAMS, CORE_STREAM_MB,
+                                             len(os.sched_getaffinity(0))),
+               "<= 0.25x 1 thread", lambda: measured.run([args.tracwell, streams]),
+               lambda: measured.run(["taskset", "-c", str(first), args.tracwell, streams]))
 
 
 def udim_row(args, measured):
@@ -354,6 +461,9 @@ def report(rows, args):
         elif profile == "geometry":
             print("%s: peak %.1f MB (target: flat, under %d MB)"
                   % (row.name, max(row.peaks) / 1024.0, MAX_GEOMETRY_PEAK_MB))
+        elif hasattr(row, "peak_limit_mb"):
+            print("%s: peak %.1f MB (target <= %d MB)"
+                  % (row.name, max(row.peaks) / 1024.0, row.peak_limit_mb))
         elif hasattr(row, "expected_lines"):
             lines = listed_names(args, row)
             if lines != row.expected_lines:
@@ -367,15 +477,14 @@ def main():
     parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"))
     parser.add_argument("--mb", default="64,256", help="stream sizes, comma-separated")
     parser.add_argument("--repeat", type=int, default=5, help="rounds")
-    parser.add_argument("--rows", default="package,listing,gzip,rewrite,udim")
+    parser.add_argument("--rows", default="package,listing,gzip,rewrite,udim,folder,small,cores")
     parser.add_argument("--tracwell", help="the program to measure (default: the build's)")
-    parser.add_argument("--generator", default=os.path.join(SHARED_BENCH, "gen_stream.py"))
-    parser.add_argument("--reflex", default=os.path.join(SHARED_BENCH, "reflex"),
-                        help="folder of the reference scanner's sources")
+    parser.add_argument("--generator", default=os.path.join(ROOT, "bench", "gen_stream.py"))
     args = parser.parse_args()
     args.data = os.path.abspath(args.data)
     args.tracwell = os.path.abspath(args.tracwell or os.path.join(args.build, "depscan", "tracwell"))
     args.runner = os.path.join(args.build, "bench", "run_measured")
+    reference = os.path.join(args.build, "bench", "reference_scanner")
     standins = [os.path.join(args.build, "standins", name) for name in ("vornex", "texmeld")]
     env = dict(os.environ, PATH=":".join(standins + [os.environ.get("PATH", "/usr/bin:/bin")]))
     os.makedirs(args.data, exist_ok=True)
@@ -387,13 +496,20 @@ def main():
     if "package" in wanted:
         rows.append(package_row(args, measured))
     if "listing" in wanted:
-        rows += listing_rows(args, measured, ensure_reflex(args), sizes)
+        rows += listing_rows(args, measured, reference, sizes)
     if "gzip" in wanted:
         rows += gzip_rows(args, measured, sizes)
     if "rewrite" in wanted:
         rows.append(rewrite_row(args, measured))
     if "udim" in wanted:
         rows.append(udim_row(args, measured))
+    # The rows of a show's scale.
+    if "folder" in wanted:
+        rows.append(folder_row(args, measured))
+    if "small" in wanted:
+        rows.append(small_row(args, measured))
+    if "cores" in wanted:
+        rows.append(cores_row(args, measured))
 
     print("%s; %s at the start" % (machine(), load()))
     for row in rows:  # warms the page cache; not counted

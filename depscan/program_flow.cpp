@@ -67,9 +67,6 @@ void SilentTiffHandler(const char*, const char*, va_list) {}
 
 namespace {
 
-// Streams are scanned on this thread, one after another.
-constexpr unsigned kScanThreads = 0;
-
 // Started with SIGCHLD ignored (some job runners and daemons leave it so),
 // the system reaps our children behind our back and every wait for one
 // fails: vornex and texmeld would seem to fail on every stream and texture.
@@ -181,7 +178,7 @@ int RunTracwell(int argc, char** argv) {
       PrintListing(tracker, options, out);
     };
   }
-  StreamScans scans(kScanThreads, listing);
+  StreamScans scans(StreamScans::AvailableThreads(), listing);
   int status = ReadInputs(argc, argv, options, seenInputs, scans);
   scans.Finish();
   TrackerList& trackers = scans.Trackers();

@@ -1,6 +1,7 @@
 #include "stream_scans.h"
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,6 +24,10 @@ constexpr int kOutOfMemoryStatus = 1;
 constexpr size_t kWindowPerThread = 4;
 // As deep as the main thread's stack usually is: nested streams recurse.
 constexpr size_t kWorkerStack = size_t{8} << 20;
+// Descriptors the run holds whatever its scans do (standard streams, the
+// held output, the package folder), and those one scan is given.
+constexpr rlim_t kSharedDescriptors = 16;
+constexpr rlim_t kDescriptorsPerScan = 16;
 
 thread_local StreamScans::Job* currentJob = nullptr;
 
@@ -192,10 +197,25 @@ StreamScans::~StreamScans() {
 }
 
 unsigned StreamScans::AvailableThreads() {
+  unsigned processors = 1;
   cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<unsigned>(CPU_COUNT(&set));
   long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<unsigned>(online) : 1;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    processors = static_cast<unsigned>(CPU_COUNT(&set));
+  } else if (online > 0) {
+    processors = static_cast<unsigned>(online);
+  }
+  // Each scan holds descriptors of its own (its stream, the nested streams
+  // it is inside, a folder being listed): under a low limit, scans side by
+  // side must not take what one scan after another would have had.
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+    rlim_t room = files.rlim_cur > kSharedDescriptors ? files.rlim_cur - kSharedDescriptors : 0;
+    rlim_t fitting = room / kDescriptorsPerScan;
+    if (fitting < processors) processors = static_cast<unsigned>(fitting);
+  }
+  // One processor gains nothing from a worker: the calling thread scans.
+  return processors > 1 ? processors : 0;
 }
 
 void StreamScans::Add(Scan scan) {

@@ -50,7 +50,9 @@ class StreamScans {
   // The trackers of a run that keeps them, in input order.
   TrackerList& Trackers() { return trackers_; }
 
-  // The threads a run may use: as many as the processors it may run on.
+  // The worker threads a run may use: one per processor it may run on, as
+  // far as the limit on open descriptors leaves room for their scans; 0
+  // (streams scanned on the calling thread) for a single processor.
   static unsigned AvailableThreads();
 
   struct Job;

@@ -99,8 +99,14 @@ void InstallAlternateStack() {
 bool ReadWord(uintptr_t address, uintptr_t* word) {
   iovec local = {word, sizeof *word};
   iovec remote = {reinterpret_cast<void*>(address), sizeof *word};
-  return syscall(SYS_process_vm_readv, getpid(), &local, 1, &remote, 1, 0) ==
-         long(sizeof *word);
+  // A call the kernel could not serve just now (no memory for the request,
+  // a signal) is tried again; only an unreadable address ends the walk.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    long n = syscall(SYS_process_vm_readv, getpid(), &local, 1, &remote, 1, 0);
+    if (n == long(sizeof *word)) return true;
+    if (n >= 0 || (errno != EINTR && errno != ENOMEM && errno != EAGAIN)) return false;
+  }
+  return false;
 }
 
 // The return addresses of the frame-pointer chain that starts at (pc, fp):
@@ -244,8 +250,13 @@ __attribute__((noinline)) bool PrintStackTraceFrom(const ucontext_t* context) {
     count = WalkFramePointers(uintptr_t(context->uc_mcontext.gregs[REG_RIP]),
                               uintptr_t(context->uc_mcontext.gregs[REG_RBP]), frames, kMaxFrames);
   } else {
-    count = WalkFramePointers(0, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)), frames,
-                              kMaxFrames);
+    // This function's own return address needs no reading of memory, so
+    // the section names at least its caller whatever the walk meets.
+    uintptr_t callerFrame = 0;
+    if (!ReadWord(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)), &callerFrame))
+      callerFrame = 0;
+    count = WalkFramePointers(reinterpret_cast<uintptr_t>(__builtin_return_address(0)),
+                              callerFrame, frames, kMaxFrames);
   }
   if (count > 0) {
     if (logSocket < 0) WriteText(fd, "\n");

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "inflate_ahead.h"
 #include "rib_scanner.h"
 
 namespace {
@@ -37,12 +38,15 @@ int RibScanner::BytesWanted(const char* buf, int maxSize) const {
 }
 
 int RibScanner::ReadInput(char* buf, int maxSize, int wanted) {
-  if (inputSniffed_) return inflater_ ? InflateInto(buf, maxSize, wanted) : ReadSource(buf, maxSize, wanted);
+  if (inputSniffed_) {
+    if (inflateAhead_) return TakeInflated(buf, maxSize, wanted);
+    return inflater_ ? InflateInto(buf, maxSize, wanted) : ReadSource(buf, maxSize, wanted);
+  }
   inputSniffed_ = true;
   unsigned char head[2];
   int n = source_->Read(head, 2);
   if (n < 0) {
-    Error("Error reading VRX stream");
+    InputError("Error reading VRX stream");
     return 0;
   }
   if (n == 0) return 0;
@@ -63,7 +67,44 @@ int RibScanner::ReadInput(char* buf, int maxSize, int wanted) {
   memcpy(inflateInput_, head, 2);
   inflater_->next_in = inflateInput_;
   inflater_->avail_in = 2;
+  // A file is inflated ahead on a thread of its own. Not a pipe or a
+  // terminal: their bytes are read as the scanner asks for them.
+  auto* file = dynamic_cast<RibFromFD*>(source_);
+  if (file && file->ReadsRegularFile()) {
+    deferErrors_ = true;
+    inflateAhead_ = RibInflateAhead::Start([this](char* block, int size) {
+      return InflateInto(block, size, 1);
+    });
+    if (inflateAhead_) return TakeInflated(buf, maxSize, wanted);
+    deferErrors_ = false;
+  }
   return InflateInto(buf, maxSize, wanted);
+}
+
+// The bytes inflated ahead; once they are all taken, what ended the
+// production is said, as InflateInto would have said it in this call, and
+// later calls inflate here.
+int RibScanner::TakeInflated(char* buf, int maxSize, int wanted) {
+  int n = inflateAhead_->Take(buf, maxSize, wanted);
+  if (n > 0) return n;
+  inflateAhead_.reset();
+  deferErrors_ = false;
+  if (deferredError_) {
+    const char* message = deferredError_;
+    deferredError_ = nullptr;
+    InputError(message);
+  }
+  return 0;
+}
+
+// Inflating ahead, the message waits until the scanner reaches the place
+// where it belongs: a call that reports one returns 0 at once.
+void RibScanner::InputError(const char* message) {
+  if (deferErrors_) {
+    deferredError_ = message;
+  } else {
+    Error("%s", message);
+  }
 }
 
 // Reads until `wanted` bytes have come (or the end). A read error ends the
@@ -86,14 +127,14 @@ int RibScanner::ReadFailed(int delivered) {
   if (delivered > 0)
     readErrorPending_ = true;
   else
-    Error("Error reading VRX stream");
+    InputError("Error reading VRX stream");
   return delivered;
 }
 
 bool RibScanner::EndAfterReadError() {
   if (!readErrorPending_) return false;
   readErrorPending_ = false;
-  Error("Error reading VRX stream");
+  InputError("Error reading VRX stream");
   return true;
 }
 
@@ -103,7 +144,7 @@ bool RibScanner::EndAfterReadError() {
 int RibScanner::InflateInto(char* buf, int maxSize, int wanted) {
   if (EndAfterReadError()) return 0;
   if (inputFailed_) {
-    Error("Invalid gzip data in VRX stream");
+    InputError("Invalid gzip data in VRX stream");
     return 0;
   }
   int total = 0;
@@ -134,7 +175,7 @@ int RibScanner::InflateInto(char* buf, int maxSize, int wanted) {
       // Corrupt, or the source ended before the gzip stream did.
       inputFailed_ = true;
       if (total > 0) break;
-      Error("Invalid gzip data in VRX stream");
+      InputError("Invalid gzip data in VRX stream");
       return 0;
     }
   }

@@ -277,3 +277,53 @@ TEST(RibInputTest, ReadErrorEndsTheStreamAfterWhatCameFirst) {
                           [](const std::string& e) { return e.find("Error reading VRX stream") != e.npos; }),
             1);
 }
+
+// A gzip file is inflated ahead, on a thread of its own; what the scanner
+// makes of it, messages and their lines included, is what it makes of the
+// same bytes read as it goes.
+TEST(RibInputTest, GzipFileInflatedAheadReadsLikeTheSameBytesReadAsTheyCome) {
+  std::string big = LongStream(60000);  // several of the helper's blocks
+  std::string gz = Gzip(big);
+  std::string crc = Gzip("Sphere 1\nCone 2\n");
+  crc[crc.size() - 8] ^= 0x01;
+  struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"whole", gz},
+      {"cut in the middle", gz.substr(0, gz.size() / 2)},
+      {"cut in the trailer", gz.substr(0, gz.size() - 4)},
+      {"cut in the header", gz.substr(0, 10)},
+      {"bad check value", crc},
+      {"members and bytes after them", Gzip("Sphere 1 ") + gz + "\x1F\x8B" "junk"},
+      {"no gzip data at all", "\x1F\x8B" "garbage"},
+  };
+  ZpTestDir dir;
+  for (const auto& c : cases) {
+    std::string path = dir.WriteFile("s.rib.gz", c.bytes);
+    Events expected = Scan(c.bytes, "s.rib.gz");
+    auto* file = new RibFromFile(path.c_str());
+    ASSERT_TRUE(file->IsOpen());
+    EXPECT_EQ(ScanSource(file, "s.rib.gz"), expected) << c.what;
+  }
+  // Once failed, every later call says so again, as without the helper.
+  std::string path = dir.WriteFile("z.rib", "\x1F\x8B" "garbage");
+  Events messages;
+  RibScanner scanner(new RibFromFile(path.c_str()), "z.rib", nullptr, CollectMessage, &messages);
+  EXPECT_EQ(scanner.NextToken(), RibToken::End);
+  EXPECT_EQ(scanner.NextToken(), RibToken::End);
+  EXPECT_EQ(messages, (Events{"E:[z.rib:1]: Invalid gzip data in VRX stream",
+                              "E:[z.rib:1]: Invalid gzip data in VRX stream"}));
+}
+
+// A scanner let go before its end stops the helper that inflates ahead.
+TEST(RibInputTest, AScannerLetGoEarlyStopsItsInflater) {
+  ZpTestDir dir;
+  std::string path = dir.WriteFile("big.rib.gz", Gzip(LongStream(200000)));
+  for (int i = 0; i < 20; ++i) {
+    Events messages;
+    RibScanner scanner(new RibFromFile(path.c_str()), "big.rib.gz", nullptr, CollectMessage,
+                       &messages);
+    EXPECT_EQ(scanner.NextToken(), RibToken::SetAttribute);
+  }
+}

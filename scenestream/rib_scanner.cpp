@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "inflate_ahead.h"
 #include "path_strings.h"
 
 namespace {
@@ -54,6 +55,7 @@ RibScanner::RibScanner(RibSource* source, const char* streamName, RibCommentCall
       user_(user) {}
 
 RibScanner::~RibScanner() {
+  inflateAhead_.reset();  // its thread uses the decompressor
   delete[] inflateInput_;
   if (inflater_) {
     // Not through Warning: this message carries no location.

@@ -20,6 +20,7 @@
 #endif
 
 struct z_stream_s;
+class RibInflateAhead;
 
 // Receives every diagnostic: severity 1 warning, 2 error (scanning goes on),
 // 3 fatal (the process exits with status 2 once the callback returns). The
@@ -157,6 +158,8 @@ class RibScanner : public yyRibFlexLexer {
   int ReadSource(char* buf, int maxSize, int wanted);
   int InflateInto(char* buf, int maxSize, int wanted);
   bool StartNextMember(int delivered);
+  int TakeInflated(char* buf, int maxSize, int wanted);
+  void InputError(const char* message);
   int ReadFailed(int delivered);
   bool EndAfterReadError();
 
@@ -225,6 +228,11 @@ class RibScanner : public yyRibFlexLexer {
   bool readErrorPending_ = false;
   unsigned char* inflateInput_ = nullptr;
   z_stream_s* inflater_ = nullptr;
+  // Inflating ahead: the thread owns the input state above until it ends,
+  // and the input's messages are kept for the scanner to say.
+  std::unique_ptr<RibInflateAhead> inflateAhead_;
+  bool deferErrors_ = false;
+  const char* deferredError_ = nullptr;
 
   RibCommentCallback commentCallback_;
   RibErrorCallback errorCallback_;

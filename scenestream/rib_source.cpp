@@ -25,6 +25,11 @@ int RibFromFD::Read(void* buf, int maxBytes) {
   return static_cast<int>(n);
 }
 
+bool RibFromFD::ReadsRegularFile() const {
+  struct stat info;
+  return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 namespace {
 
 // True when a read would deliver something (or the end) now.

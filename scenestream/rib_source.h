@@ -22,6 +22,9 @@ class RibFromFD : public RibSource {
   // otherwise (-1 with errno on error). Once it has returned 0 it returns 0
   // without reading: a terminal's end of input is not asked for again.
   int Read(void* buf, int maxBytes) override;
+  // True when the descriptor is a regular file (not a pipe or a terminal),
+  // whose reads give what is there without waiting for a writer.
+  bool ReadsRegularFile() const;
 
  protected:
   int fd;

@@ -59,6 +59,7 @@ ABANDONED = 'SetAttribute 1 "x"\n' * 10000
 STORM_NAMES = ["{T}/tex/n%04d.tif" % i for i in range(200)]
 CASES += [
     Case("hangup_storm_while_requests_are_abandoned_leaves_the_listing_whole", runs=50,
+         thread_sanitizer=False,
          env=STORM_ENV, stdin=ABANDONED + "".join(texture(n) for n in STORM_NAMES) + ABANDONED,
          interact=signal_storm([signal.SIGHUP, signal.SIGUSR1]),
          stdout=lines("!", sorted(STORM_NAMES)),

@@ -4,8 +4,10 @@
 import functools
 import gzip
 import os
+import random
 import resource
 import signal
+import subprocess
 import sys
 
 from harness import (BIGTIFF_LE, PROCEDURAL, SHADER, TIFF_BE, TIFF_LE, Case, Directory, Fifo,
@@ -465,7 +467,8 @@ CASES += [
          env=CRASH_ENV, interact=send_between(signal.SIGHUP, texture("{T}/x.tif")),
          stdin=texture("{T}/wood.tif"), stdout="t {T}/wood.tif\nt {T}/x.tif\n",
          stderr=Pattern(HEADER % (1, "Hangup") + REPORT_BODY)),
-    Case("crash_handler_off_with_dump_core", env=dict(CRASH_ENV, ZP_DUMP_CORE=""),
+    Case("crash_handler_off_with_dump_core", thread_sanitizer=False,
+         env=dict(CRASH_ENV, ZP_DUMP_CORE=""),
          interact=send_when_reading(signal.SIGSEGV), status=-signal.SIGSEGV),
 ]
 
@@ -519,7 +522,7 @@ CASES += [
          files={"d/pipe.rib": Fifo(), "d/zero.rib": Symlink("/dev/zero"),
                 "d/a.rib": texture("{T}/wood.tif"), "wood.tif": TIFF_LE},
          args=["d"], stdout="t {T}/wood.tif\n", stderr=skipped_entries),
-    Case("signal_storm_leaves_the_listing_whole", runs=50, env=STORM_ENV,
+    Case("signal_storm_leaves_the_listing_whole", thread_sanitizer=False, runs=50, env=STORM_ENV,
          stdin="".join(texture(n) for n in STORM_NAMES),
          interact=signal_storm([signal.SIGHUP, signal.SIGUSR1]),
          stdout=lines("!", sorted(STORM_NAMES)),
@@ -671,10 +674,85 @@ CASES += [
          interact=folder_changed_between(
              NAMES_20 + texture("{T}/tex/late.tif") + texture("{T}/tex/wood.tif"),
              texture("{T}/tex/late.tif") + texture("{T}/tex/n00.tif")),
-         stdout=lines("t", ["{T}/tex/wood.tif"]) + lines("!", sorted(MISSING_20 + ["{T}/tex/late.tif"]))
+         stdout=lines("t", ["{T}/tex/wood.tif"])
+         + lines("!", sorted(MISSING_20 + ["{T}/tex/late.tif"]))
          + lines("t", ["{T}/tex/late.tif"]) + lines("!", ["{T}/tex/n00.tif"])),
     Case("streams_of_one_folder_within_64_descriptors", files=STREAMS_OF_ONE_FOLDER, args=["d"],
          limits={resource.RLIMIT_NOFILE: 64}, stdout=one_folder_listing),
+]
+
+# Streams are scanned side by side; what the run prints is the same as when
+# they are scanned one after another on one processor: a shot of 500 streams
+# of every sort (found, missing and non-TIFF textures, shaders, outputs,
+# nested streams named by several, gzip, broken requests, names with line
+# breaks, nested FIFOs), and the three benchmark profiles, in one run.
+BENCH = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "bench")
+
+
+def mixed_shot(count=500):
+    rng = random.Random(23)
+    files = {"tex/t%03d.tif" % i: TIFF_LE if i % 7 else b"not a tiff" for i in range(120)}
+    files.update({"sh/s%d.oso" % i: SHADER for i in range(6)})
+    files.update({"tex/u.1001.tif": TIFF_LE, "tex/u.1003.tif": TIFF_LE, "pipe.rib": Fifo(),
+                  "procs/p1.so": PROCEDURAL})
+    for i in range(count):
+        parts = []
+        for _ in range(rng.randrange(1, 25)):
+            c = rng.random()
+            if c < 0.45:
+                parts.append(texture("{T}/tex/t%03d.tif" % rng.randrange(150)))
+            elif c < 0.55:
+                parts.append(shader("{T}/sh/s%d" % rng.randrange(9)))
+            elif c < 0.6:
+                parts.append(output("render/i%d.exr" % rng.randrange(30)))
+            elif c < 0.65:
+                parts.append("Bogus%d\n" % rng.randrange(4))
+            elif c < 0.72:
+                parts.append(evaluate("vrxstream", "{T}/d/s%03d.rib" % rng.randrange(count + 50)))
+            elif c < 0.74:
+                parts.append(evaluate("vrxstream", "{T}/pipe.rib"))
+            elif c < 0.77:
+                parts.append(texture("{T}/tex/u.UDIM.tif"))
+            elif c < 0.8:
+                parts.append(evaluate("dynamiclib", "{T}/procs/p%d" % rng.randrange(3)))
+            elif c < 0.81:
+                parts.append(texture("{T}/tex/line\nbreak.tif"))
+            elif c < 0.9:
+                parts.append(texture("/shows/none/t%d.tif" % rng.randrange(40)))
+            else:
+                parts.append(texture("rel/t%d.tif" % rng.randrange(40)))
+        text = "".join(parts)
+        files["d/s%03d.rib" % i] = Gzip(text) if i % 11 == 0 else text
+    return files
+
+
+def profile(name):
+    def make():
+        return subprocess.run([sys.executable, os.path.join(BENCH, "gen_stream.py"), "--mb", "2",
+                               "--profile", name, "--seed", "1"], check=True,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+    return Generated(make)
+
+
+def on_one_processor(stream):
+    """What the run prints when it may use one processor only."""
+    @functools.lru_cache(maxsize=None)
+    def run(tmp):
+        binary = os.path.realpath(sys.argv[1])
+        return subprocess.run([binary, "d", "geometry.rib", "mixed.rib", "strings.rib"], cwd=tmp,
+                              preexec_fn=lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}),
+                              env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": tmp,
+                                   "LC_ALL": "C"},
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return lambda tmp: getattr(run(tmp), stream).decode("utf-8", "replace")
+
+
+SIDE_BY_SIDE = dict(mixed_shot(), **{p + ".rib": profile(p) for p in ("geometry", "mixed", "strings")})
+CASES += [
+    Case("streams_scanned_side_by_side_print_what_one_processor_prints", files=SIDE_BY_SIDE,
+         args=["d", "geometry.rib", "mixed.rib", "strings.rib"],
+         stdout=on_one_processor("stdout"), stderr=on_one_processor("stderr")),
 ]
 
 if __name__ == "__main__":
