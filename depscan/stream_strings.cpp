@@ -191,7 +191,7 @@ class StreamCopier {
       keep_ = 0;
     }
     if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    size_t n = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, in_);
+    size_t n = fread_unlocked(buffer_.data() + end_, 1, buffer_.size() - end_, in_);
     if (n == 0) atEnd_ = true;
     end_ += n;
     return n > 0;
@@ -199,7 +199,8 @@ class StreamCopier {
 
   // Writes the bytes up to `until` that are not written yet, as they were.
   void Emit(size_t until) {
-    if (until > written_) std::fwrite(buffer_.data() + written_, 1, until - written_, out_);
+    // The output is this copy's own: no other thread writes to it.
+    if (until > written_) fwrite_unlocked(buffer_.data() + written_, 1, until - written_, out_);
     written_ = until;
   }
 
