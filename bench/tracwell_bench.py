@@ -16,9 +16,10 @@ order alternating, so both see the same load):
   gzip      tracwell on the gzip form of the geometry and strings streams
             beside gzip -dc
   rewrite   tracwell -package of 100 streams of 1 MiB, each naming a texture
-            (so each is rewritten), through a pass-through vornex (cat of the
-            stream, so that the row measures tracwell's own rewriting), beside
-            their listing plus cp -r of their folder
+            (so each is rewritten), through a pass-through vornex (the
+            build's pass_through_vornex, which writes the stream as it is, so
+            that the row measures tracwell's own rewriting), beside their
+            listing plus cp -r of their folder
   udim      tracwell on 20,000 distinct UDIM names in one existing folder
             (no yardstick: the target is an absolute time)
   folder    10,000 streams naming 20 of 20,000 textures each, all in one
@@ -134,11 +135,13 @@ def ensure_rewrite_shot(args):
                     written += len(text)
                     i += 1
             os.rename(path + ".part", path)
+    # The build's pass-through program under the name "vornex".
     passing = os.path.join(folder, "bin")
     os.makedirs(passing, exist_ok=True)
-    with open(os.path.join(passing, "vornex"), "w") as f:
-        f.write('#!/bin/sh\nfor word; do last=$word; done\nexec cat -- "$last"\n')
-    os.chmod(os.path.join(passing, "vornex"), 0o755)
+    vornex = os.path.join(passing, "vornex")
+    if os.path.lexists(vornex):
+        os.remove(vornex)
+    os.symlink(os.path.join(args.build, "bench", "pass_through_vornex"), vornex)
     return folder, shot, streams, passing
 
 
