@@ -19,10 +19,6 @@
 
 namespace {
 
-std::string InPackage(const ToolOptions& options, const std::string& name) {
-  return options.packageDir.empty() ? name : options.packageDir + "/" + name;
-}
-
 // A tracker over the stream at path, scanned; null when it cannot be read.
 // Without nested streams in the package, their references stay as the shot
 // has them, and what they name is no business of the package: they are not
@@ -61,7 +57,7 @@ void CheckStream(DependencyTracker& source, const ToolOptions& options,
   // Read back through the folder that was written, whatever its name
   // leads to now; named as the user named it in messages.
   std::string name = PackagedFileName(source.Name(), options);
-  std::string packaged = InPackage(options, name);
+  std::string packaged = PackagedPath(options, name);
   std::unique_ptr<DependencyTracker> found = ScanQuietly(OpenedPackagePath(options, name), options);
   if (!found) {
     PackageWarning("\n#Not in the package: '%s'\n\n", source.Name());

@@ -24,10 +24,6 @@ namespace {
 
 std::unordered_map<std::string, bool>& Written() { return PackageWrites(); }
 
-std::string InPackage(const ToolOptions& options, const std::string& name) {
-  return options.packageDir.empty() ? name : options.packageDir + "/" + name;
-}
-
 void ReportUnresolved(const std::string& path) {
   std::fprintf(stderr, "\n#Unresolved resource: '%s' \n\n", path.c_str());
 }
@@ -44,7 +40,7 @@ void CopyPath(DependencyKind kind, const std::string& path, const ToolOptions& o
               const ZpHashTable& producedNames, std::vector<std::string>& nestedStreams) {
   if (path.find_first_of("/\\") == std::string::npos) return;
   std::string name = PackagedName(path);
-  std::string destination = options.packageDir + "/" + name;
+  std::string destination = PackagedPath(options, name);
   switch (kind) {
     case Shader:
     case Procedural:
@@ -82,7 +78,7 @@ void RewriteNestedStreams(DependencyTracker& tracker, ToolOptions& options,
   std::vector<std::string> destinations;
   std::unordered_map<std::string, std::string> routeOf;
   for (const std::string& path : nestedStreams) {
-    std::string destination = InPackage(options, PackagedName(path));
+    std::string destination = PackagedPath(options, PackagedName(path));
     if (Written().count(destination)) continue;
     auto [chosen, first] = routeOf.try_emplace(destination, path);
     if (first)
@@ -130,7 +126,7 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
   // that job alone); its messages come in input order.
   std::vector<DependencyTracker*> streams;
   for (DependencyTracker* tracker : trackers) {
-    std::string destination = InPackage(options, PackagedFileName(tracker->Name(), options));
+    std::string destination = PackagedPath(options, PackagedFileName(tracker->Name(), options));
     if (Written().try_emplace(destination, true).second) streams.push_back(tracker);
   }
   RunPackageJobs(streams.size(), StreamScans::AvailableThreads(), [&](size_t i) {

@@ -24,10 +24,6 @@ std::string FolderName(const ToolOptions& options) {
   return options.packageDir.empty() ? "." : options.packageDir;
 }
 
-std::string InPackage(const ToolOptions& options, const std::string& name) {
-  return options.packageDir.empty() ? name : options.packageDir + "/" + name;
-}
-
 void ReportFailedCopy(CopyResult result, const std::string& path, const std::string& destination) {
   if (result == CopyResult::kNotRegular)
     PackageWarning("\n#Not copying '%s' as '%s': it is not a regular file\n\n",
@@ -55,15 +51,19 @@ const PackageDirectory* RunPackage(const ToolOptions& options) {
 
 void CloseRunPackage() { Opened().reset(); }
 
+std::string PackagedPath(const ToolOptions& options, const std::string& name) {
+  return options.packageDir.empty() ? name : options.packageDir + "/" + name;
+}
+
 std::string OpenedPackagePath(const ToolOptions& options, const std::string& name) {
   std::unique_ptr<PackageDirectory>& folder = Opened();
   if (folder && folder->path() == FolderName(options)) return folder->OpenedPath() + "/" + name;
-  return InPackage(options, name);
+  return PackagedPath(options, name);
 }
 
 bool CopyIntoRunPackage(const std::string& path, const std::string& name,
                         const ToolOptions& options, float scale) {
-  std::string destination = InPackage(options, name);
+  std::string destination = PackagedPath(options, name);
   const PackageDirectory* package = RunPackage(options);
   if (!MayWritePackageFile(path, destination, OpenedPackagePath(options, name))) {
     MarkPackageIncomplete();

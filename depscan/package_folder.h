@@ -20,6 +20,10 @@ const PackageDirectory* RunPackage(const ToolOptions& options);
 // Lets the folder go (and its lock).
 void CloseRunPackage();
 
+// The packaged name `name` as the user names it: "<package dir>/<name>",
+// for messages and for telling packaged files apart.
+std::string PackagedPath(const ToolOptions& options, const std::string& name);
+
 // A path that reaches the packaged name `name` through the opened folder,
 // for reading the package back as it was written.
 std::string OpenedPackagePath(const ToolOptions& options, const std::string& name);

@@ -470,15 +470,16 @@ void RewriteStrings(FILE* in, FILE* out, const StringRewriteSettings& settings) 
 void RewriteStream(DependencyTracker& tracker, const char* name, const ToolOptions& options,
                    const ZpHashTable& producedNames) {
   std::string file = PackagedFileName(name, options);
-  std::string destination = options.packageDir.empty() ? file : options.packageDir + "/" + file;
+  std::string destination = PackagedPath(options, file);
   std::unique_ptr<ZpHashTable> changedPaths(ChangedPaths(tracker, options, producedNames));
   RunPackage(options);
-  if (!MayWritePackageFile(name, destination, OpenedPackagePath(options, file))) {
-    MarkPackageIncomplete();
-    return;
-  }
+  // A copy checks its destination itself.
   if (changedPaths->count == 0) {
     CopyIntoRunPackage(name, file, options);
+    return;
+  }
+  if (!MayWritePackageFile(name, destination, OpenedPackagePath(options, file))) {
+    MarkPackageIncomplete();
     return;
   }
   StreamJob job{{tracker, *changedPaths, options, producedNames, name, FolderDepth(file)},
