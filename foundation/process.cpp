@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,9 @@ struct SpawnSetup {
   // When set, a program that cannot be executed is replaced by /bin/sh with
   // this argument vector, so that the shell reports the failure its own way.
   char* const* shellFallback = nullptr;
+  // When set (and standard output is not piped), the child's standard
+  // output and standard error both go to this descriptor.
+  int outputFd = -1;
 };
 
 // Signals are held back while a child is started and registered: an
@@ -111,6 +115,8 @@ void ResetSignals(const sigset_t& mask) {
   if (pipes.out[kReadEnd] >= 0) {
     close(pipes.out[kReadEnd]);
     ok = ok && dup2(pipes.out[kWriteEnd], 1) >= 0;
+  } else if (setup.outputFd >= 0) {
+    ok = ok && dup2(setup.outputFd, 1) >= 0 && dup2(setup.outputFd, 2) >= 0;
   } else {
     ok = ok && dup2(2, 1) >= 0;
   }
@@ -251,8 +257,9 @@ void EndRunIfShellWasInterrupted(int status) {
 
 // Runs `command` through /bin/sh in a process group of its own, so that an
 // interruption stops every process of the command line.
-int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command) {
+int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int outputFd = -1) {
   SpawnSetup setup;
+  setup.outputFd = outputFd;
   setup.newProcessGroup = true;
   setup.execFailure = 127;  // as the system library's system() and popen()
   const char* args[] = {"-c", command, nullptr};
@@ -263,8 +270,9 @@ int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command) {
 // would, without the shell: in a process group of its own, searched along
 // PATH. A program that cannot be executed is left to the shell, which then
 // gives its own message and status (127 not found, 126 not executable).
-int64_t SpawnDirect(const std::vector<std::string>& words, const char* line) {
+int64_t SpawnDirect(const std::vector<std::string>& words, const char* line, int outputFd) {
   SpawnSetup setup;
+  setup.outputFd = outputFd;
   setup.newProcessGroup = true;
   setup.execFailure = 127;
   const char* shellArgv[] = {"/bin/sh", "-c", line, nullptr};
@@ -278,12 +286,31 @@ int64_t SpawnDirect(const std::vector<std::string>& words, const char* line) {
 // A program that a signal ended shows as the shell showed it: the shell's
 // line on standard error (none for SIGINT and SIGPIPE) and exit status
 // 128 + the signal's number, so that callers and users see what they saw.
-int AsShellStatus(int status) {
+int AsShellStatus(int status, std::string* output) {
   if (status == -1 || !WIFSIGNALED(status)) return status;
   int signal = WTERMSIG(status);
-  if (signal != SIGINT && signal != SIGPIPE)
-    std::fprintf(stderr, "%s%s\n", strsignal(signal), WCOREDUMP(status) ? " (core dumped)" : "");
+  if (signal != SIGINT && signal != SIGPIPE) {
+    std::string line = strsignal(signal);
+    if (WCOREDUMP(status)) line += " (core dumped)";
+    line += '\n';
+    if (output)
+      *output += line;
+    else
+      std::fputs(line.c_str(), stderr);
+  }
   return (128 + signal) << 8;
+}
+
+// A file in memory for what a command writes; -1 when none can be made.
+int OpenOutputFile() {
+  return memfd_create("command output", MFD_CLOEXEC);
+}
+
+void ReadOutputFile(int fd, std::string* output) {
+  char chunk[4096];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+    output->append(chunk, size_t(n));
 }
 
 bool IsPlainWordCharacter(char c) {
@@ -380,6 +407,11 @@ bool ZpSplitPlainCommand(const char* command, std::vector<std::string>* words) {
 }
 
 int ZpRunCommandArgv(const char* command, const char* const* args) {
+  return ZpRunCommandCapturing(command, args, nullptr);
+}
+
+int ZpRunCommandCapturing(const char* command, const char* const* args, std::string* output) {
+  if (output) output->clear();
   if (command == nullptr) return -1;
   std::string line = command;
   for (const char* const* arg = args; arg != nullptr && *arg != nullptr; ++arg) {
@@ -392,13 +424,20 @@ int ZpRunCommandArgv(const char* command, const char* const* args) {
   bool direct = ZpSplitPlainCommand(command, &words);
   for (const char* const* arg = args; direct && arg != nullptr && *arg != nullptr; ++arg)
     words.push_back(*arg);
+  // A file, not a pipe: a program that leaves a child behind holding it
+  // cannot keep the run waiting, and nothing has to be read meanwhile.
+  int outputFd = output ? OpenOutputFile() : -1;
   // Not system(): it would ignore SIGINT and SIGQUIT while the command runs,
   // and an interruption must end the run then too.
-  int64_t pid =
-      direct ? SpawnDirect(words, line.c_str()) : SpawnShell(nullptr, nullptr, line.c_str());
+  int64_t pid = direct ? SpawnDirect(words, line.c_str(), outputFd)
+                       : SpawnShell(nullptr, nullptr, line.c_str(), outputFd);
+  int status = pid <= 0 ? -1 : WaitStatus(pid_t(pid));
+  if (outputFd >= 0) {
+    ReadOutputFile(outputFd, output);
+    close(outputFd);
+  }
   if (pid <= 0) return -1;
-  int status = WaitStatus(pid_t(pid));
-  if (direct) status = AsShellStatus(status);
+  if (direct) status = AsShellStatus(status, outputFd >= 0 ? output : nullptr);
   EndRunIfShellWasInterrupted(status);
   return status;
 }

@@ -61,6 +61,14 @@ int ZpRunCommand(const char* command, ...);
 // ZpRunCommand with a null-terminated array of arguments.
 int ZpRunCommandArgv(const char* command, const char* const* args);
 
+// ZpRunCommandArgv with what the command writes to its standard output and
+// standard error (the shell's own messages included) given in *output, in
+// the order written, instead of on the caller's standard error; so several
+// threads may run commands and write what each said in an order of their
+// choosing. Should no file for it be made, the output goes to standard
+// error as with ZpRunCommandArgv, and *output stays empty.
+int ZpRunCommandCapturing(const char* command, const char* const* args, std::string* output);
+
 // Splits `command` at blanks and tabs into *words when the shell would only
 // split it there and start a program: every word of letters, digits and
 // "/._+,:@%-" ("=" too after the first word), the first word no builtin or

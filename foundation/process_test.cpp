@@ -425,3 +425,33 @@ TEST(RunCommandTest, DirectRunLeadsItsOwnProcessGroup) {
   EXPECT_EQ(pid, group);
   EXPECT_NE(group, getpgrp());
 }
+
+// What a command says comes back in order, its outputs and the shell's own
+// messages alike, and none of it reaches the caller's standard error.
+TEST(RunCommandTest, CapturedOutputKeepsItsOrder) {
+  ZpTestDir dir;
+  std::string talk = WriteScript(dir, "talk", "echo out1; echo err1 >&2; echo out2; exit 5\n");
+  std::string killed = WriteScript(dir, "killed", "echo last words; kill -TERM $$\n");
+  struct Case {
+    std::string command;
+    int exitStatus;
+    std::string output;
+  } cases[] = {
+      {talk, 5, "out1\nerr1\nout2\n"},
+      {ZpShellQuote(talk.c_str()), 5, "out1\nerr1\nout2\n"},
+      {killed, 128 + SIGTERM, "last words\nTerminated\n"},
+      {ZpShellQuote(killed.c_str()), 128 + SIGTERM, "last words\nTerminated\n"},
+      {"zp-no-such-program", 127, "/bin/sh: 1: zp-no-such-program: not found\n"},
+      {"'zp-no-such-program'", 127, "/bin/sh: 1: zp-no-such-program: not found\n"},
+  };
+  for (const Case& c : cases) {
+    std::string output = "left over";
+    int status = 0;
+    const char* none[] = {nullptr};
+    std::string seen = StandardErrorOf(
+        dir, [&] { status = ZpRunCommandCapturing(c.command.c_str(), none, &output); });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitStatus) << c.command << status;
+    EXPECT_EQ(output, c.output) << c.command;
+    EXPECT_EQ(seen, "") << c.command;
+  }
+}
