@@ -3,7 +3,7 @@
 
   bench/tracwell_bench.py [--build build/normal] [--data build/bench-data]
                           [--mb 64,256] [--repeat 5]
-                          [--rows package,listing,gzip,udim,folder,small,cores]
+                          [--rows package,listing,gzip,rewrite,udim,folder,small,cores]
                           [--tracwell PROGRAM]
 
 Rows (the yardstick runs right before or after tracwell in every round, the
@@ -15,6 +15,11 @@ order alternating, so both see the same load):
             of the same token classes), with the peak memory of tracwell's run
   gzip      tracwell on the gzip form of the geometry and strings streams
             beside gzip -dc
+  rewrite   tracwell -package of 100 streams of 1 MiB, each naming a texture
+            (so each is rewritten), through a pass-through vornex (the
+            build's pass_through_vornex, which writes the stream as it is, so
+            that the row measures tracwell's own rewriting), beside their
+            listing plus cp -r of their folder
   udim      tracwell on 20,000 distinct UDIM names in one existing folder
             (no yardstick: the target is an absolute time)
   folder    10,000 streams naming 20 of 20,000 textures each, all in one
@@ -103,6 +108,67 @@ def ensure_package_shot(args):
                 f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
         os.rename(stream + ".part", stream)
     return folder, stream, paths
+
+
+REWRITE_STREAMS = 100
+
+
+def ensure_rewrite_shot(args):
+    """100 streams of 1 MiB of geometry and strings, each naming one texture."""
+    folder = os.path.join(args.data, "rewrite")
+    shot = os.path.join(folder, "shot")
+    streams = [os.path.join(shot, "s%03d.vrx" % i) for i in range(REWRITE_STREAMS)]
+    if not os.path.exists(streams[-1]):
+        os.makedirs(os.path.join(shot, "tex"), exist_ok=True)
+        with open(os.path.join(shot, "tex", "t.tif"), "wb") as f:
+            f.write(TIFF_HEADER + bytes(1024))
+        line = ('Create "mesh%d" "polygon" SetAttribute "mesh%d" "P" "float[3]" 4 '
+                '[0.125 -1.5 2.25 3e-2 4.5 -5.75 6 7.125 -8 9.5 10.25 -11.5] '
+                '"label" "string" 1 "part %d" # comment %d\n')
+        for index, path in enumerate(streams):
+            with open(path + ".part", "w") as f:
+                f.write('SetAttribute "tex" "filename" "string" 1 "tex/t.tif"\n')
+                written, i = 0, 0
+                while written < (1 << 20):
+                    text = line % (i, i, i, index)
+                    f.write(text)
+                    written += len(text)
+                    i += 1
+            os.rename(path + ".part", path)
+    # The build's pass-through program under the name "vornex".
+    passing = os.path.join(folder, "bin")
+    os.makedirs(passing, exist_ok=True)
+    vornex = os.path.join(passing, "vornex")
+    if os.path.lexists(vornex):
+        os.remove(vornex)
+    os.symlink(os.path.join(args.build, "bench", "pass_through_vornex"), vornex)
+    return folder, shot, streams, passing
+
+
+def rewrite_row(args, measured):
+    folder, shot, streams, passing = ensure_rewrite_shot(args)
+    measured = Measured(measured.runner, dict(measured.env, PATH=passing + ":" +
+                                              measured.env["PATH"]))
+    package_to = os.path.join(folder, "out-package")
+    copy_to = os.path.join(folder, "out-cp")
+
+    def prepare():
+        shutil.rmtree(package_to, ignore_errors=True)
+        shutil.rmtree(copy_to, ignore_errors=True)
+        os.sync()
+
+    def package():
+        result = measured.run([args.tracwell, "-package", package_to] + streams, cwd=shot)
+        if len([n for n in os.listdir(package_to) if n.endswith(".vrx")]) != len(streams):
+            sys.exit("the package in %s is not complete" % package_to)
+        return result
+
+    def listing_and_copy():
+        script = '"$0" "$@" > /dev/null && cp -r %s %s' % (shot, copy_to)
+        return measured.run(["sh", "-c", script, args.tracwell] + streams, cwd=shot)
+
+    return Row("rewrite %d x 1 MiB" % len(streams), "<= 1.5x listing + cp -r", package,
+               listing_and_copy, prepare)
 
 
 def ensure_udim_shot(args):
@@ -414,7 +480,7 @@ def main():
     parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"))
     parser.add_argument("--mb", default="64,256", help="stream sizes, comma-separated")
     parser.add_argument("--repeat", type=int, default=5, help="rounds")
-    parser.add_argument("--rows", default="package,listing,gzip,udim,folder,small,cores")
+    parser.add_argument("--rows", default="package,listing,gzip,rewrite,udim,folder,small,cores")
     parser.add_argument("--tracwell", help="the program to measure (default: the build's)")
     parser.add_argument("--generator", default=os.path.join(ROOT, "bench", "gen_stream.py"))
     args = parser.parse_args()
@@ -436,6 +502,8 @@ def main():
         rows += listing_rows(args, measured, reference, sizes)
     if "gzip" in wanted:
         rows += gzip_rows(args, measured, sizes)
+    if "rewrite" in wanted:
+        rows.append(rewrite_row(args, measured))
     if "udim" in wanted:
         rows.append(udim_row(args, measured))
     # The rows of a show's scale.

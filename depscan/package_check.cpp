@@ -8,11 +8,13 @@
 #include "dependency_tracker.h"
 #include "file_identity.h"
 #include "package_folder.h"
+#include "package_jobs.h"
 #include "packaged_names.h"
 #include "produced_textures.h"
 #include "rib_source.h"
 #include "run_status.h"
 #include "stream_rewrite.h"
+#include "stream_scans.h"
 #include "tool_options.h"
 
 namespace {
@@ -47,7 +49,7 @@ std::set<FileIdentity> IdentitiesOf(DependencyTracker& tracker, DependencyKind k
 }
 
 void ReportLack(const std::string& dependency, const std::string& stream) {
-  std::fprintf(stderr, "\n#Not in the package: '%s', needed by '%s'\n\n", dependency.c_str(),
+  PackageWarning("\n#Not in the package: '%s', needed by '%s'\n\n", dependency.c_str(),
                stream.c_str());
   MarkPackageIncomplete();
 }
@@ -62,7 +64,7 @@ void CheckStream(DependencyTracker& source, const ToolOptions& options,
   std::string packaged = InPackage(options, name);
   std::unique_ptr<DependencyTracker> found = ScanQuietly(OpenedPackagePath(options, name), options);
   if (!found) {
-    std::fprintf(stderr, "\n#Not in the package: '%s'\n\n", source.Name());
+    PackageWarning("\n#Not in the package: '%s'\n\n", source.Name());
     MarkPackageIncomplete();
     return;
   }
@@ -96,5 +98,7 @@ void CheckStream(DependencyTracker& source, const ToolOptions& options,
 void CheckPackage(const std::vector<DependencyTracker*>& trackers, const ToolOptions& options,
                   const ZpHashTable& producedNames) {
   QuietScans quiet;
-  for (DependencyTracker* tracker : trackers) CheckStream(*tracker, options, producedNames);
+  // Each input stream is checked on its own, its reports in input order.
+  RunPackageJobs(trackers.size(), StreamScans::AvailableThreads(),
+                 [&](size_t i) { CheckStream(*trackers[i], options, producedNames); });
 }

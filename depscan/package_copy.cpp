@@ -4,17 +4,20 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
 #include "package_check.h"
 #include "package_sources.h"
 #include "package_folder.h"
+#include "package_jobs.h"
 #include "packaged_names.h"
 #include "produced_textures.h"
 #include "relative_path.h"
 #include "run_status.h"
 #include "stream_rewrite.h"
+#include "stream_scans.h"
 #include "tool_options.h"
 
 namespace {
@@ -123,11 +126,16 @@ void BuildPackage(ToolOptions& options, const std::vector<DependencyTracker*>& t
   }
   NamePackageContents(trackers, options);
   IndexPackageSources();
+  // Each input stream is one job of its own (its tracker is touched by
+  // that job alone); its messages come in input order.
+  std::vector<DependencyTracker*> streams;
   for (DependencyTracker* tracker : trackers) {
     std::string destination = InPackage(options, PackagedFileName(tracker->Name(), options));
-    if (Written().try_emplace(destination, true).second)
-      RewriteStream(*tracker, tracker->Name(), options, producedNames);
+    if (Written().try_emplace(destination, true).second) streams.push_back(tracker);
   }
+  RunPackageJobs(streams.size(), StreamScans::AvailableThreads(), [&](size_t i) {
+    RewriteStream(*streams[i], streams[i]->Name(), options, producedNames);
+  });
   for (DependencyTracker* tracker : trackers) CopyTrackerFiles(*tracker, options, producedNames);
   CheckPackage(trackers, options, producedNames);
   CloseRunPackage();

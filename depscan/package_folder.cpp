@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "package_jobs.h"
 #include "package_sources.h"
 #include "package_writer.h"
 #include "run_status.h"
@@ -29,10 +30,10 @@ std::string InPackage(const ToolOptions& options, const std::string& name) {
 
 void ReportFailedCopy(CopyResult result, const std::string& path, const std::string& destination) {
   if (result == CopyResult::kNotRegular)
-    std::fprintf(stderr, "\n#Not copying '%s' as '%s': it is not a regular file\n\n",
+    PackageWarning("\n#Not copying '%s' as '%s': it is not a regular file\n\n",
                  path.c_str(), destination.c_str());
   else
-    std::fprintf(stderr, "\n#Could not copy '%s' as '%s'\n\n", path.c_str(),
+    PackageWarning("\n#Could not copy '%s' as '%s'\n\n", path.c_str(),
                  destination.c_str());
   MarkPackageIncomplete();
 }

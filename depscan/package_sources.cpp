@@ -10,6 +10,7 @@
 #include "dependency_tracker.h"
 #include "file_identity.h"
 #include "file_utils.h"
+#include "package_jobs.h"
 #include "path_strings.h"
 #include "tool_options.h"
 #include "packaged_names.h"
@@ -50,7 +51,7 @@ bool MayWritePackageFile(const std::string& source, const std::string& destinati
 bool MayWritePackageFile(const std::string& source, const std::string& destination,
                          const std::string& where) {
   if (IsSameFile(source.c_str(), where.c_str())) {
-    std::fprintf(stderr, "\n#Not writing '%s' as '%s': they are the same file\n\n",
+    PackageWarning("\n#Not writing '%s' as '%s': they are the same file\n\n",
                  source.c_str(), destination.c_str());
     return false;
   }
@@ -58,7 +59,7 @@ bool MayWritePackageFile(const std::string& source, const std::string& destinati
   if (!Identify(where.c_str(), &identity)) return true;
   auto found = SourceIndex().find(identity);
   if (found == SourceIndex().end()) return true;
-  std::fprintf(stderr, "\n#Not writing '%s' as '%s': that would overwrite '%s'\n\n",
+  PackageWarning("\n#Not writing '%s' as '%s': that would overwrite '%s'\n\n",
                source.c_str(), destination.c_str(), found->second.c_str());
   return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <tuple>
 #include <unordered_map>
@@ -14,6 +15,7 @@
 
 #include "dependency_tracker.h"
 #include "file_identity.h"
+#include "package_jobs.h"
 #include "relative_path.h"
 #include "stream_routes.h"
 #include "stream_rewrite.h"
@@ -489,6 +491,10 @@ std::string PackagedPattern(const std::string& pattern) {
   return found == PatternTable().end() ? std::string() : found->second;
 }
 
+void ForEachPackagedPattern(const std::function<void(const std::string&)>& visit) {
+  for (const auto& entry : PatternTable()) visit(entry.first);
+}
+
 void ClearPackagedNames() {
   PackagedNameTable.Clear(true);
   PatternTable().clear();
@@ -513,7 +519,7 @@ void ListChangedFiles(DependencyKind kind, DependencyTracker& tracker, bool verb
     if (!changes && PackagedNameTable.Find(entry->c_str(), &value))
       changes = *entry != reinterpret_cast<const char*>(value);
     if (!changes) continue;
-    if (verbose) std::printf("%s\n", entry->c_str());
+    if (verbose) PackageNote("%s\n", entry->c_str());
     Enter(changedPaths, *entry);
   }
 }

@@ -3,6 +3,7 @@
 // rewritten stream carries.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -40,6 +41,8 @@ void NamePackageContents(const std::vector<DependencyTracker*>& trackers,
 // "${VRXDIR}/<name>" of a UDIM name (as the tracker recorded it) whose
 // tiles were named as one set, "UDIM" kept; empty for any other text.
 std::string PackagedPattern(const std::string& pattern);
+// Calls visit with each UDIM name that PackagedPattern knows.
+void ForEachPackagedPattern(const std::function<void(const std::string&)>& visit);
 
 // Forgets every packaged name and pattern (and the writes below).
 void ClearPackagedNames();

@@ -1,5 +1,6 @@
 #include "reference_finder.h"
 
+#include <string_view>
 
 #include "dependency_tracker.h"
 #include "packaged_names.h"
@@ -22,6 +23,12 @@ void ForEachKey(const ZpHashTable& table, Visit visit) {
     visit(std::string(static_cast<const char*>(it.Key()), it.KeyLength() - 1));
 }
 
+std::string_view LastStep(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string_view(path)
+                                    : std::string_view(path).substr(slash + 1);
+}
+
 const char* const kStreamDirectoryPrefixes[] = {"${RIBDIR}", "${VRXDIR}"};
 constexpr size_t kPrefixLength = 9;
 
@@ -29,7 +36,34 @@ constexpr size_t kPrefixLength = 9;
 
 ReferenceFinder::ReferenceFinder(DependencyTracker& tracker, const ZpHashTable& changedPaths,
                                  const std::string& streamName)
-    : tracker_(tracker), changedPaths_(changedPaths), streamDirectory_(ZpDirName(streamName)) {}
+    : tracker_(tracker),
+      changedPaths_(changedPaths),
+      streamDirectory_(ZpDirName(streamName)),
+      lastSteps_(32, 0.75f) {}
+
+bool ReferenceFinder::MayName(const std::string& raw) {
+  if (!lastStepsIndexed_) {
+    lastStepsIndexed_ = true;
+    auto enter = [this](const std::string& name) {
+      for (const std::string& form : {name, LexicallyNormalPath(name)}) {
+        std::string_view step = LastStep(form);
+        lastSteps_.Insert(step.data(), uint32_t(step.size()), 0);
+        // A shader is recorded with ".oso", which a string may leave off.
+        if (step.size() > 4 && step.compare(step.size() - 4, 4, ".oso") == 0)
+          lastSteps_.Insert(step.data(), uint32_t(step.size() - 4), 0);
+      }
+    };
+    ForEachKey(tracker_.resolvedNames, enter);
+    ForEachKey(changedPaths_, enter);
+    ForEachKey(tracker_.udimPatterns, enter);
+    ForEachPackagedPattern(enter);
+  }
+  if (raw.find_first_of("\\$") != std::string::npos) return true;
+  std::string_view step = LastStep(raw);
+  if (step.empty() || step == "." || step == "..") return true;
+  uint64_t unused;
+  return lastSteps_.Find(step.data(), uint32_t(step.size()), &unused);
+}
 
 bool ReferenceFinder::Names(const std::string& key) const {
   return Holds(changedPaths_, tracker_.ResolvedShaderPath(key)) ||
@@ -62,6 +96,7 @@ const std::unordered_map<std::string, std::string>& ReferenceFinder::NormalSpell
 }
 
 std::string ReferenceFinder::Find(const std::string& raw, bool fileName) {
+  if (!MayName(raw)) return std::string();
   if (Names(raw)) return raw;
   std::string text = raw.find('\\') == std::string::npos ? raw : DecodedString(raw);
   if (text != raw && Names(text)) return text;

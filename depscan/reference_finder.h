@@ -29,6 +29,10 @@ class ReferenceFinder {
 
  private:
   bool Names(const std::string& key) const;
+  // False when no spelling of raw can be a recorded name: its last step is
+  // the last step of none of them (nor of their normal forms), and nothing
+  // in it (an escape, a variable, a last step of "." or "..") can change it.
+  bool MayName(const std::string& raw);
   std::string AsTrackerSpellsIt(const std::string& text) const;
   // Normal spelling -> recorded name, for the recorded names not normal.
   const std::unordered_map<std::string, std::string>& NormalSpellings();
@@ -37,5 +41,7 @@ class ReferenceFinder {
   const ZpHashTable& changedPaths_;
   std::string streamDirectory_;
   bool indexed_ = false;
+  bool lastStepsIndexed_ = false;
+  ZpHashTable lastSteps_;  // the last steps of every name Find can return
   std::unordered_map<std::string, std::string> normalSpellings_;
 };

@@ -12,10 +12,12 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "dependency_tracker.h"
 #include "file_utils.h"
 #include "package_folder.h"
+#include "package_jobs.h"
 #include "package_sources.h"
 #include "package_writer.h"
 #include "packaged_names.h"
@@ -41,14 +43,15 @@ void Enter(ZpHashTable& set, const void* key, uint32_t length) {
 }
 
 // Replacement text escaped so that the stream reads back exactly this name.
+// (A stream's output is written by one thread only: no locking.)
 void WriteEscaped(const std::string& text, FILE* out) {
   for (char c : text) {
-    if (c == '"' || c == '\\') std::fputc('\\', out);
-    std::fputc(c, out);
+    if (c == '"' || c == '\\') fputc_unlocked('\\', out);
+    fputc_unlocked(c, out);
   }
 }
 
-void WriteRaw(const std::string& text, FILE* out) { std::fwrite(text.data(), 1, text.size(), out); }
+void WriteRaw(const std::string& text, FILE* out) { fwrite_unlocked(text.data(), 1, text.size(), out); }
 
 bool EndsWith(const std::string& text, const char* suffix) {
   size_t length = std::strlen(suffix);
@@ -63,7 +66,9 @@ class StringRewriter : public StringSink {
         finder_(settings.tracker, settings.changedPaths, settings.streamName) {}
 
   void WriteString(const std::string& raw, bool fileName, FILE* out) override {
-    std::string text = Holds(tracker_.packagePathValues, raw) ? kPackagePathReplacement : raw;
+    std::string text = tracker_.packagePathValues.count && Holds(tracker_.packagePathValues, raw)
+                           ? kPackagePathReplacement
+                           : raw;
     std::string key = finder_.Find(text, fileName);
     if (key.empty() || IsLeftOut(key)) return WriteRaw(text, out);
     WriteEscaped(Replacement(key), out);
@@ -129,7 +134,7 @@ void ListProducedTextures(DependencyTracker& tracker, const ToolOptions& options
        path = tracker.Next()) {
     if (Holds(changed, *path) || ProducedTextureName(*path, false, options, producedNames).empty())
       continue;
-    if (options.verbose) std::printf("%s\n", path->c_str());
+    if (options.verbose) PackageNote("%s\n", path->c_str());
     Enter(changed, path->c_str(), uint32_t(path->size() + 1));
   }
 }
@@ -139,7 +144,7 @@ void ListProducedTextures(DependencyTracker& tracker, const ToolOptions& options
 ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options,
                           const ZpHashTable& producedNames) {
   auto* changed = new ZpHashTable(32, 0.75f);
-  if (options.verbose) std::puts("\n#Changing path or name for:\n");
+  if (options.verbose) PackageNote("\n#Changing path or name for:\n\n");
   ListChangedFiles(Output, tracker, options.verbose, *changed);
   if (options.package) {
     for (DependencyKind kind : {Shader, Texture, Stream, Procedural})
@@ -156,6 +161,7 @@ ZpHashTable* ChangedPaths(DependencyTracker& tracker, const ToolOptions& options
 }
 
 constexpr int kVornexNotFound = -2;
+constexpr size_t kOutputBuffer = size_t{1} << 18;
 
 // How a vornex child ended, from a ZpWaitProcess code (-1: never started).
 std::string VornexFailure(int status) {
@@ -171,6 +177,27 @@ std::string CommandFailure(int waitStatus) {
   if (WIFEXITED(waitStatus)) return VornexFailure(WEXITSTATUS(waitStatus));
   if (WIFSIGNALED(waitStatus)) return VornexFailure(1000 + WTERMSIG(waitStatus));
   return VornexFailure(-1);
+}
+
+// A writing command that dies early must not take tracwell with it: its
+// broken pipe shows as a failed write and a failed close instead. Several
+// streams may be written at once: SIGPIPE is ignored while any of them is
+// written, and its handling restored after the last.
+std::mutex brokenPipesLock;
+int brokenPipesIgnored = 0;
+struct sigaction savedPipeAction = {};
+
+void IgnoreBrokenPipes() {
+  std::lock_guard<std::mutex> lock(brokenPipesLock);
+  if (brokenPipesIgnored++ > 0) return;
+  struct sigaction ignore = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &savedPipeAction);
+}
+
+void RestoreBrokenPipes() {
+  std::lock_guard<std::mutex> lock(brokenPipesLock);
+  if (--brokenPipesIgnored == 0) sigaction(SIGPIPE, &savedPipeAction, nullptr);
 }
 
 // The writing side: a temporary file of the package folder, written
@@ -190,14 +217,10 @@ class StreamOutput {
     if (file_ && form == kBinary) {
       std::string command =
           "vornex -cat -q -binary -gzip > " + ZpShellQuote(file_->TemporaryPath().c_str());
-      // A writing command that dies early must not take tracwell with it:
-      // its broken pipe shows as a failed write and a failed close instead.
-      struct sigaction ignore = {};
-      ignore.sa_handler = SIG_IGN;
-      sigaction(SIGPIPE, &ignore, &savedPipeAction_);
+      IgnoreBrokenPipes();
       out_ = ZpOpenPipe(command.c_str(), "wb");
       pipe_ = out_ != nullptr;
-      if (!pipe_) sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+      if (!pipe_) RestoreBrokenPipes();
     }
     if (file_ && !out_) {
       if (form == kGzipAscii) {
@@ -208,8 +231,10 @@ class StreamOutput {
         out_ = file_->Stream();
       }
     }
+    // Rewriting writes many short pieces: a large buffer makes few writes.
+    if (out_) std::setvbuf(out_, nullptr, _IOFBF, kOutputBuffer);
     if (!out_) {
-      std::fprintf(stderr, "#Cannot write or create file '%s'\n", destination.c_str());
+      PackageWarning("#Cannot write or create file '%s'\n", destination.c_str());
       MarkPackageIncomplete();
       file_.reset();
     }
@@ -229,7 +254,7 @@ class StreamOutput {
     int status = 0;
     if (pipe_) {
       status = ZpClosePipe(out_);
-      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+      RestoreBrokenPipes();
     } else if (ownsStream_) {
       writeFailed = std::fclose(out_) != 0 || writeFailed;
     }
@@ -237,10 +262,10 @@ class StreamOutput {
     bool committed = status == 0 && !writeFailed && file_->Commit();
     if (!committed) file_->Abort();
     if (status != 0)
-      std::fprintf(stderr, "\n#Could not write '%s' through vornex (%s)\n\n",
+      PackageWarning("\n#Could not write '%s' through vornex (%s)\n\n",
                    destination_.c_str(), CommandFailure(status).c_str());
     else if (!committed)
-      std::fprintf(stderr, "\n#Could not write '%s'\n\n", destination_.c_str());
+      PackageWarning("\n#Could not write '%s'\n\n", destination_.c_str());
     if (!committed) MarkPackageIncomplete();
     return committed;
   }
@@ -250,7 +275,7 @@ class StreamOutput {
   void Discard() {
     if (pipe_) {
       ZpClosePipe(out_);
-      sigaction(SIGPIPE, &savedPipeAction_, nullptr);
+      RestoreBrokenPipes();
     } else if (ownsStream_) {
       std::fclose(out_);
     }
@@ -265,7 +290,6 @@ class StreamOutput {
   FILE* out_ = nullptr;
   bool pipe_ = false;
   bool ownsStream_ = false;
-  struct sigaction savedPipeAction_ = {};
 };
 
 // One stream on its way into the package.
@@ -283,7 +307,7 @@ struct StreamJob {
 void RewriteFromFile(const StreamJob& job, AsciiForm form) {
   FILE* in = OpenGzipFile(job.name, "rb");
   if (!in) {
-    std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
+    PackageWarning("\n#Could not read '%s'\n\n", job.name);
     MarkPackageIncomplete();
     return;
   }
@@ -293,7 +317,7 @@ void RewriteFromFile(const StreamJob& job, AsciiForm form) {
     RewriteStrings(in, out.file(), job.settings);
     if (std::ferror(in)) {
       out.Discard();
-      std::fprintf(stderr, "\n#Could not read '%s'\n\n", job.name);
+      PackageWarning("\n#Could not read '%s'\n\n", job.name);
       MarkPackageIncomplete();
     } else {
       out.Close();
@@ -310,7 +334,7 @@ void RecoverFromVornex(const StreamJob& job, int status) {
   const char* action = form == AsciiForm::Plain  ? "rewriting it as plain text"
                        : form == AsciiForm::Gzip ? "rewriting it as plain text, gzip-compressed"
                                                  : "left out of the package";
-  std::fprintf(stderr, "\n#Could not read '%s' through vornex (%s): %s\n\n", job.name,
+  PackageWarning("\n#Could not read '%s' through vornex (%s): %s\n\n", job.name,
                VornexFailure(status).c_str(), action);
   if (form != AsciiForm::None) return RewriteFromFile(job, form);
   RemoveFromRunPackage(job.settings.options, job.packagedName);
@@ -325,6 +349,9 @@ void RewriteThroughVornex(const StreamJob& job) {
   FILE* in = nullptr;
   int64_t pid = ZpSpawnProcess(nullptr, &in, nullptr, false, "vornex", args);
   if (pid == 0 || !in) return RecoverFromVornex(job, -1);
+  // A larger pipe lets vornex write on while a block is rewritten, with
+  // fewer wake-ups of either side; the default size still works.
+  fcntl(fileno(in), F_SETPIPE_SZ, 1 << 20);
   // A vornex that delivers nothing may have failed to start: no writing
   // command is begun for it, whose own failure would only confuse.
   int first = std::getc(in);

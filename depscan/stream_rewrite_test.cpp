@@ -233,7 +233,7 @@ TEST_F(StringRewrite, BareStreamNamesFindTheirFilesInEverySpelling) {
   Package(*tracker, recorded, "a.tif");
   for (const std::string& spelling :
        {std::string("${RIBDIR}/tex/a.tif"), ZpCurrentDirectory() + "/tex/a.tif", recorded,
-        std::string("tex/a.tif")})
+        std::string("tex/a.tif"), std::string("./tex//a.tif"), std::string("tex/x/../a.tif")})
     EXPECT_EQ(Rewritten(Set("map", spelling), *tracker), Set("map", "${VRXDIR}/a.tif"))
         << spelling;
 }

@@ -1,5 +1,9 @@
 #include "stream_strings.h"
 
+#include <cstring>
+#include <string_view>
+#include <vector>
+
 #include "rib_keywords.h"
 #include "rib_token.h"
 
@@ -88,7 +92,7 @@ bool IsNumberByte(int c) {
   return IsDigit(c) || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E';
 }
 
-size_t DigitsFrom(const std::string& text, size_t at) {
+size_t DigitsFrom(std::string_view text, size_t at) {
   size_t end = at;
   while (end < text.size() && IsDigit(text[end])) ++end;
   return end;
@@ -97,7 +101,7 @@ size_t DigitsFrom(const std::string& text, size_t at) {
 // The length of the number that text begins with, as the reader's longest
 // match takes it (an integer, or a float with a fraction or an exponent); 0
 // when the first byte starts none.
-size_t NumberLength(const std::string& text) {
+size_t NumberLength(std::string_view text) {
   size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
   size_t integerEnd = DigitsFrom(text, i);
   bool integerDigits = integerEnd > i;
@@ -122,83 +126,131 @@ size_t NumberLength(const std::string& text) {
   return length;
 }
 
+// What a byte outside tokens starts.
+enum ByteClass : unsigned char { kPlain, kComment, kQuote, kLetter, kNumber, kOpen, kClose };
+
+struct ByteClasses {
+  unsigned char of[256];
+  ByteClasses() {
+    for (int c = 0; c < 256; ++c)
+      of[c] = IsLetter(c) ? kLetter : IsDigit(c) || c == '+' || c == '-' || c == '.' ? kNumber
+                                                                                       : kPlain;
+    of[int('#')] = kComment;
+    of[int('"')] = kQuote;
+    of[int('[')] = kOpen;
+    of[int(']')] = kClose;
+  }
+};
+const ByteClasses kClasses;
+
+// Reads the input in large blocks and writes every stretch that stays as it
+// was in one piece; only the quoted strings go through the sink. Bytes from
+// the start of the token being read stay in the buffer, which grows for a
+// token longer than itself, so that a token can be read again from its
+// start (a stray quote's bytes, a number's tail).
 class StreamCopier {
  public:
-  StreamCopier(FILE* in, FILE* out, StringSink& sink) : in_(in), out_(out), sink_(sink) {}
+  StreamCopier(FILE* in, FILE* out, StringSink& sink)
+      : in_(in), out_(out), sink_(sink), buffer_(kBlock) {}
 
   void Run() {
-    for (int c = Get(); c != EOF; c = Get()) {
-      if (c == '#') {
-        Put(c);
-        CopyComment();
-      } else if (c == '"') {
-        Put(c);
-        CopyString();
-      } else if (IsLetter(c)) {
-        CopyWord(c);
-      } else if (IsDigit(c) || c == '+' || c == '-' || c == '.') {
-        CopyNumber(c);
-      } else {
-        Put(c);
-        if (c == '[') roles_.Take(RequestRoles::Token::ArrayBegin);
-        if (c == ']') roles_.Take(RequestRoles::Token::ArrayEnd);
+    while (Available()) {
+      keep_ = pos_;
+      unsigned char c = byte(pos_);
+      switch (kClasses.of[c]) {
+        case kPlain: SkipPlain(); break;
+        case kComment: ++pos_; CopyComment(); break;
+        case kQuote: ++pos_; CopyString(); break;
+        case kLetter: CopyWord(); break;
+        case kNumber: CopyNumber(); break;
+        case kOpen: ++pos_; roles_.Take(RequestRoles::Token::ArrayBegin); break;
+        case kClose: ++pos_; roles_.Take(RequestRoles::Token::ArrayEnd); break;
       }
     }
+    Emit(end_);
   }
 
  private:
-  int Get() {
-    if (pushedBack_.empty()) return std::getc(in_);
-    int c = static_cast<unsigned char>(pushedBack_.back());
-    pushedBack_.pop_back();
-    return c;
+  static constexpr size_t kBlock = 1 << 18;
+
+  unsigned char byte(size_t at) const { return static_cast<unsigned char>(buffer_[at]); }
+
+  // True when a byte is at pos_, reading the next block when needed.
+  bool Available() { return pos_ < end_ || Fill(); }
+
+  bool Fill() {
+    if (atEnd_) return false;
+    Emit(holding_ ? holdFrom_ : pos_);
+    // Everything before keep_ is written and read: drop it.
+    if (keep_ > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + keep_, end_ - keep_);
+      end_ -= keep_;
+      pos_ -= keep_;
+      written_ -= keep_;
+      holdFrom_ -= holding_ ? keep_ : 0;
+      keep_ = 0;
+    }
+    if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    size_t n = fread_unlocked(buffer_.data() + end_, 1, buffer_.size() - end_, in_);
+    if (n == 0) atEnd_ = true;
+    end_ += n;
+    return n > 0;
   }
-  // Bytes read ahead that belong to later tokens, read again next.
-  void Unget(const std::string& bytes) { pushedBack_.append(bytes.rbegin(), bytes.rend()); }
-  void Put(int c) { std::fputc(c, out_); }
-  void Put(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), out_); }
+
+  // Writes the bytes up to `until` that are not written yet, as they were.
+  void Emit(size_t until) {
+    // The output is this copy's own: no other thread writes to it.
+    if (until > written_) fwrite_unlocked(buffer_.data() + written_, 1, until - written_, out_);
+    written_ = until;
+  }
+
+  void SkipPlain() {
+    do ++pos_;
+    while (pos_ < end_ && kClasses.of[byte(pos_)] == kPlain);
+  }
 
   // A comment ends at a line end (CR LF as one), a NUL or the end.
   void CopyComment() {
-    for (int c = Get(); c != EOF; c = Get()) {
-      Put(c);
+    for (keep_ = pos_; Available(); keep_ = pos_) {
+      unsigned char c = byte(pos_++);
       if (c == '\n' || c == '\0') return;
       if (c != '\r') continue;
-      int after = Get();
-      if (after == '\n') Put(after);
-      else if (after != EOF) Unget(std::string(1, char(after)));
+      if (Available() && byte(pos_) == '\n') ++pos_;
       return;
     }
   }
 
   void CopyString() {
-    std::string raw;
-    for (int c = Get(); c != EOF; c = Get()) {
+    keep_ = holdFrom_ = pos_;  // the first byte after the quote
+    holding_ = true;
+    while (Available()) {
+      unsigned char c = byte(pos_);
       if (c == '"') {
-        bool fileName = roles_.Take(RequestRoles::Token::String, 0, DecodedString(raw));
-        sink_.WriteString(raw, fileName, out_);
-        Put('"');
+        Emit(holdFrom_);
+        holding_ = false;
+        raw_.assign(buffer_.data() + holdFrom_, pos_ - holdFrom_);
+        bool fileName = roles_.Take(RequestRoles::Token::String, 0,
+                                    roles_.TakesText() ? DecodedString(raw_) : std::string());
+        sink_.WriteString(raw_, fileName, out_);
+        written_ = pos_;  // the closing quote is written with what follows
+        ++pos_;
         return;
       }
-      if (c == '\0') {  // no string: the quote was a stray byte
-        Unget(raw + '\0');
+      if (c == '\0') {  // no string: the quote was a stray byte, read on after it
+        holding_ = false;
+        pos_ = holdFrom_;
         return;
       }
-      raw += char(c);
-      if (c != '\\') continue;
-      int escaped = Get();
-      if (escaped == EOF) break;
-      raw += char(escaped);
+      ++pos_;
+      if (c == '\\' && Available()) ++pos_;
     }
-    Put(raw);
+    holding_ = false;  // open at the end: written as it was
   }
 
-  void CopyWord(int first) {
-    std::string word(1, char(first));
-    int c;
-    while ((c = Get()) != EOF && IsLetter(c)) word += char(c);
-    if (c != EOF) Unget(std::string(1, char(c)));
-    Put(word);
+  void CopyWord() {
+    do ++pos_;
+    while (Available() && IsLetter(byte(pos_)));
+    std::string_view word(buffer_.data() + keep_, pos_ - keep_);
     if (int code = RibRequestCode(word)) {
       roles_.Take(RequestRoles::Token::Request, code);
     } else if (word == "nan" || word == "inf") {
@@ -206,17 +258,25 @@ class StreamCopier {
     }  // any other word is dropped by the reader, and so here
   }
 
-  void CopyNumber(int first) {
-    std::string text(1, char(first));
-    int c;
-    while ((c = Get()) != EOF && (IsNumberByte(c) || (first == '-' && text.size() < 4 &&
-                                                      IsLetter(c))))
-      text += char(c);
-    if (c != EOF) text += char(c);
+  void CopyNumber() {
+    bool minus = byte(pos_) == '-';
+    size_t end = pos_ + 1;
+    // The bytes that may belong to the number; the reader's longest match
+    // takes what NumberLength says, and the rest is read again.
+    for (;;) {
+      if (end == end_) {
+        pos_ = end;
+        if (!Fill()) break;
+        end = pos_;
+      }
+      unsigned char c = byte(end);
+      if (!(IsNumberByte(c) || (minus && end - keep_ < 4 && IsLetter(c)))) break;
+      ++end;
+    }
+    std::string_view text(buffer_.data() + keep_, end - keep_);
     size_t length = text.compare(0, 4, "-inf") == 0 ? 4 : NumberLength(text);
     // A byte that starts no number is dropped by the reader, as here.
-    Put(text.substr(0, length ? length : 1));
-    Unget(text.substr(length ? length : 1));
+    pos_ = keep_ + (length ? length : 1);
     if (length) roles_.Take(RequestRoles::Token::Number);
   }
 
@@ -224,7 +284,15 @@ class StreamCopier {
   FILE* out_;
   StringSink& sink_;
   RequestRoles roles_;
-  std::string pushedBack_;  // last byte first
+  std::vector<char> buffer_;
+  size_t pos_ = 0;      // the next byte to read
+  size_t end_ = 0;      // the end of what was read
+  size_t written_ = 0;  // the first byte not written yet
+  size_t keep_ = 0;     // the first byte still needed
+  bool holding_ = false;  // in a string, whose bytes from holdFrom_ wait for the sink
+  size_t holdFrom_ = 0;
+  bool atEnd_ = false;
+  std::string raw_;
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Follows an ASCII scene stream byte by byte the way the reader tokenises it,
+// Follows an ASCII scene stream the way the reader tokenises it,
 // so that the strings of a stream can be rewritten with everything else kept
 // as it was: white space, comments, numbers and keywords are copied, and each
 // quoted string is handed over together with its role in the request that
@@ -22,6 +22,9 @@ class RequestRoles {
   // the bytes of a String token). True when it is a string the tracker reads
   // as a file name.
   bool Take(Token token, int code = 0, const std::string& text = std::string());
+  // Whether Take looks at the text of a String token now (a parameter name,
+  // "type" among them); other strings may be taken without it.
+  bool TakesText() const { return state_ == State::Name; }
 
  private:
   enum class State { Idle, Handle, HandleBeforeTime, Time, Name, TypeDeclaration, Count, Value,
@@ -48,6 +51,7 @@ class StringSink {
 std::string DecodedString(const std::string& raw);
 
 // Copies in to out, handing every quoted string (outside comments) to sink,
-// which writes it. Bytes of a string still open at the end of the input are
+// which writes it. Reads in large blocks and writes the stretches between
+// strings whole. Bytes of a string still open at the end of the input are
 // written as they were.
 void CopyStreamStrings(FILE* in, FILE* out, StringSink& sink);

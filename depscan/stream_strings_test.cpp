@@ -59,3 +59,18 @@ TEST(StreamStringsTest, FileNamesAreTheParameterValuesTheTrackerReads) {
 }
 
 }  // namespace
+
+// Tokens longer than a read block and tokens cut by a block's end are read
+// whole: a string of 600,000 bytes keeps its role and its bytes, and the
+// numbers and words around it split as they do in a short stream.
+TEST(StreamStringsTest, TokensAcrossReadBlocksAreReadWhole) {
+  std::string longName(600000, 'n');
+  std::string pad(262140, ' ');  // puts "1.e3" across the first block's end
+  std::string in = pad + "SetAttribute \"h\" \"p\" \"string\" 1.e3 \"" + longName +
+                   "\" \"string\" -inf \"w\" # \"c\"\r\n\"x\"";
+  std::string out = pad + "SetAttribute \"N:h\" \"N:p\" \"N:string\" 1.e3 \"N:" + longName +
+                    "\" \"N:string\" -inf \"F:w\" # \"c\"\r\n\"N:x\"";
+  EXPECT_EQ(Marked(in), out);
+  std::string file = "SetAttribute \"h\" \"p\" \"string\" 1 \"" + longName + "\"";
+  EXPECT_EQ(Marked(file), "SetAttribute \"N:h\" \"N:p\" \"N:string\" 1 \"F:" + longName + "\"");
+}

@@ -34,6 +34,10 @@ constexpr int kSlots = 1024;
 Entry* const kTaken = reinterpret_cast<Entry*>(uintptr_t{1});
 
 std::atomic<Entry*> slots[kSlots];
+// The pid of the child in each slot, 0 for none: a thread finds its own
+// child's slot without reading the entries of other threads, which their
+// owners may free meanwhile.
+std::atomic<pid_t> slotPids[kSlots];
 std::atomic<bool> ending{false};
 std::atomic<bool> installed{false};
 char message[257];
@@ -46,7 +50,10 @@ size_t messageLength = 0;
 int Add(Entry* entry) {
   for (int i = 0; i < kSlots; ++i) {
     Entry* expected = nullptr;
-    if (slots[i].compare_exchange_strong(expected, entry)) return i;
+    if (slots[i].compare_exchange_strong(expected, entry)) {
+      if (entry->kind == Kind::kChild) slotPids[i] = entry->pid;
+      return i;
+    }
     if (expected == kTaken) WaitForTheExit();
   }
   std::free(entry);
@@ -54,6 +61,7 @@ int Add(Entry* entry) {
 }
 
 void Take(int ticket) {
+  slotPids[ticket] = 0;
   Entry* entry = slots[ticket].load();
   if (entry == kTaken || !slots[ticket].compare_exchange_strong(entry, nullptr)) WaitForTheExit();
   std::free(entry);
@@ -185,10 +193,15 @@ int ZpRegisterChild(pid_t pid, bool processGroup) {
 }
 
 void ZpUnregisterChild(pid_t pid) {
+  // A pid is unique while its child is registered: it stays a zombie until
+  // this has run.
   for (int i = 0; i < kSlots; ++i) {
-    Entry* entry = slots[i].load();
-    if (entry == kTaken) WaitForTheExit();
-    if (entry != nullptr && entry->kind == Kind::kChild && entry->pid == pid) return Take(i);
+    if (slotPids[i].load() != pid) continue;
+    if (slots[i].load() == kTaken) WaitForTheExit();
+    return Take(i);
+  }
+  for (int i = 0; i < kSlots; ++i) {
+    if (slots[i].load() == kTaken) WaitForTheExit();
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "process.h"
 #include "test_support.h"
@@ -189,4 +190,33 @@ TEST(InterruptionTest, ShellCommandsCanBeInterrupted) {
     fputs("went on\n", stderr);
   });
   EXPECT_TRUE(ZpExitedWith(child.status, 130)) << child.status << child.err;
+}
+
+// Threads that start and wait for children at once: each finds its own
+// child's slot, and every slot is free again afterwards. (The pids are made
+// up: nothing is signalled without an interruption.)
+// The entries the registry has room for now.
+static size_t FreeSlots() {
+  std::vector<int> tickets;
+  for (int ticket; (ticket = ZpRegisterPartialFile(AT_FDCWD, "x")) >= 0;) tickets.push_back(ticket);
+  for (int ticket : tickets) ZpUnregister(ticket);
+  return tickets.size();
+}
+
+TEST(InterruptionTest, ChildrenOfManyThreadsAreRegisteredApart) {
+  size_t room = FreeSlots();
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int round = 0; round < kRounds; ++round) {
+        pid_t pid = 4000000 + t * 16 + round % 16;
+        ASSERT_GE(ZpRegisterChild(pid, false), 0);
+        ZpUnregisterChild(pid);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(FreeSlots(), room);
 }

@@ -281,8 +281,9 @@ def run_once(case, binary, tmp, args):
                                preexec_fn=lambda: (setup(), case.preexec and case.preexec()))
     if case.stdout_to:
         sink.close()
-    # A thread-sanitized binary runs several times slower.
-    limit = 300 if is_thread_sanitized(binary) else 60
+    # A sanitized binary runs several times slower, and more so on a loaded
+    # machine.
+    limit = 300 if is_thread_sanitized(binary) else 180 if is_sanitized(binary) else 60
     try:
         if case.interact:
             case.interact(process, tmp)

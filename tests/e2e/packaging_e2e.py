@@ -6,6 +6,7 @@ PATH-style list of the folders that hold them.
 """
 
 import ctypes
+import functools
 import gzip
 import os
 import re
@@ -16,7 +17,7 @@ import sys
 import tempfile
 
 from harness import (PROCEDURAL, SHADER, TIFF_LE, Case, Directory, Executable, Generated, Gzip,
-                     Symlink, main)
+                     Symlink, main, substitute, write_tree)
 # These write one request per line, tokens apart by one blank: the form in
 # which the vornex stand-in writes streams back.
 from tracwell_e2e import evaluate, output, shader, texture
@@ -806,6 +807,51 @@ CASES += [
          env={"PATH": "{T}/fake:" + SYSTEM_PATH}, args=["-package", "pkg", "{T}/src/shot.rib"],
          stderr="\n#Not in the package: '{T}/src/b.tif', needed by 'pkg/shot.rib'\n\n", status=1,
          check=files_are({"pkg/shot.rib": texture("${VRXDIR}/a.tif")})),
+]
+
+
+# Input streams are written into the package side by side: what the run
+# prints and what it packages are what it prints and packages when it may
+# use one processor only, with every other stream's vornex failing and
+# every fifth texture missing.
+SIDE_BY_SIDE_STREAMS = 24
+SIDE_BY_SIDE_FILES = {"fake/vornex": Executable(
+    '#!/bin/sh\ncase "$4" in *[13579].rib) exit 3;; esac\nexec cat "$4"\n')}
+for _i in range(SIDE_BY_SIDE_STREAMS):
+    SIDE_BY_SIDE_FILES["src/s%02d.rib" % _i] = (texture("${RIBDIR}/t%02d.tif" % _i)
+                                                + shader("{T}/src/m%02d" % (_i % 3)))
+    if _i % 5:
+        SIDE_BY_SIDE_FILES["src/t%02d.tif" % _i] = TIFF_LE + bytes([_i])
+for _i in range(3):
+    SIDE_BY_SIDE_FILES["src/m%02d.oso" % _i] = SHADER
+SIDE_BY_SIDE_ARGS = ["-verbose", "-package", "pkg"] + [
+    "{T}/src/s%02d.rib" % i for i in range(SIDE_BY_SIDE_STREAMS)]
+SIDE_BY_SIDE_ENV = {"PATH": "{T}/fake:" + SYSTEM_PATH}
+
+
+@functools.lru_cache(maxsize=None)
+def on_one_processor(tmp):
+    """The same run in a copy of the case's tree, on one processor, with the
+    copy's folder named as the case's in what it printed."""
+    with tempfile.TemporaryDirectory() as other:
+        other = os.path.realpath(other)
+        write_tree(SIDE_BY_SIDE_FILES, other)
+        env = {k: substitute(v, other) for k, v in SIDE_BY_SIDE_ENV.items()}
+        result = subprocess.run(
+            [BINARY] + [substitute(a, other) for a in SIDE_BY_SIDE_ARGS], cwd=other,
+            env=dict(env, HOME=other, LC_ALL="C"), capture_output=True,
+            preexec_fn=lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}))
+        return (result.stdout.decode("utf-8", "replace").replace(other, tmp),
+                result.stderr.decode("utf-8", "replace").replace(other, tmp))
+
+
+CASES += [
+    Case("streams_packaged_side_by_side_print_what_one_processor_prints",
+         files=SIDE_BY_SIDE_FILES, env=SIDE_BY_SIDE_ENV, args=SIDE_BY_SIDE_ARGS,
+         stdout=lambda tmp: on_one_processor(tmp)[0], stderr=lambda tmp: on_one_processor(tmp)[1],
+         check=files_are({"pkg/s%02d.rib" % i: texture(
+             ("${VRXDIR}" if i % 5 else "${RIBDIR}") + "/t%02d.tif" % i)
+             + shader("${VRXDIR}/m%02d" % (i % 3)) for i in range(SIDE_BY_SIDE_STREAMS)})),
 ]
 
 
