@@ -2,6 +2,7 @@
 // the stream starts with the gzip magic. Errors end the input cleanly.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "inflate_ahead.h"
@@ -14,6 +15,10 @@ constexpr unsigned char kGzipMagic1 = 0x8B;
 // The scanner's first buffer: a pending token longer than this has made the
 // buffer grow.
 constexpr size_t kLongToken = 16384;
+constexpr int kSmallBuffer = 16384;
+// At most this for a large regular file: room enough to make reads cheap,
+// small enough to stay in the processor's cache.
+constexpr long long kLargeFileBuffer = 256 << 10;
 }  // namespace
 
 int RibScanner::LexerInput(char* buf, int maxSize) {
@@ -23,6 +28,18 @@ int RibScanner::LexerInput(char* buf, int maxSize) {
   int n = ReadInput(buf, maxSize, BytesWanted(buf, maxSize));
   if (n > 0) inputBytes_ += static_cast<uint64_t>(n);
   return n;
+}
+
+// A regular file has all its bytes there to read: larger reads into a
+// larger buffer cost fewer system calls and fewer checks of what the run
+// knows of the disk (once per read). Small files, pipes and terminals keep
+// the small buffer, so that thousands of small streams stay cheap and piped
+// tokens come as they arrive.
+int RibScanner::FirstBufferSize() const {
+  auto* file = dynamic_cast<const RibFromFD*>(source_);
+  long long size = file ? file->RegularFileSize() : -1;
+  if (size <= kSmallBuffer) return kSmallBuffer;
+  return static_cast<int>(std::min<long long>(size, kLargeFileBuffer));
 }
 
 // A refill returns after the first read that gives bytes, so a stream fed

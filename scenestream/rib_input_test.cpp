@@ -327,3 +327,20 @@ TEST(RibInputTest, AScannerLetGoEarlyStopsItsInflater) {
     EXPECT_EQ(scanner.NextToken(), RibToken::SetAttribute);
   }
 }
+
+// A large regular file is read in large refills (what the run knows of the
+// disk is checked once per refill), and scans like the same bytes from
+// memory; a small file and a pipe keep the small buffer.
+TEST(RibInputTest, LargeRegularFileIsReadInLargeRefills) {
+  std::string stream = LongStream(60000);  // about 2 MB
+  ZpTestDir dir;
+  std::string path = dir.WriteFile("big.rib", stream);
+  Events expected = Scan(stream, "big.rib");
+  Events events;
+  RefillCounter scanner(new RibFromFile(path.c_str()), "big.rib", nullptr, CollectMessage,
+                        &events);
+  for (int token; (token = scanner.NextToken()) != RibToken::End;) events.push_back(Describe(scanner, token));
+  EXPECT_EQ(events, expected);
+  // 16 KiB refills would take more than 100.
+  EXPECT_LT(scanner.refills, 20);
+}

@@ -165,6 +165,8 @@ class RibScanner : public yyRibFlexLexer {
 
   // Buffer primitives over the generated scanner's state.
   void EnsureBuffer();
+  void CreateFirstBuffer();
+  int FirstBufferSize() const;
   void ReleaseHeldChar();
   void HoldNextChar();
   size_t UnreadBytes() const;

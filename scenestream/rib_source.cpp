@@ -25,9 +25,12 @@ int RibFromFD::Read(void* buf, int maxBytes) {
   return static_cast<int>(n);
 }
 
-bool RibFromFD::ReadsRegularFile() const {
+bool RibFromFD::ReadsRegularFile() const { return RegularFileSize() >= 0; }
+
+long long RibFromFD::RegularFileSize() const {
   struct stat info;
-  return fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<long long>(info.st_size);
 }
 
 namespace {

@@ -25,6 +25,9 @@ class RibFromFD : public RibSource {
   // True when the descriptor is a regular file (not a pipe or a terminal),
   // whose reads give what is there without waiting for a writer.
   bool ReadsRegularFile() const;
+  // The size of the regular file behind the descriptor, or -1 for anything
+  // else.
+  long long RegularFileSize() const;
 
  protected:
   int fd;
