@@ -3,7 +3,7 @@
 
   bench/tracwell_bench.py [--build build/normal] [--data build/bench-data]
                           [--mb 64,256] [--repeat 5]
-                          [--rows package,listing,gzip,rewrite,udim,folder,small,cores]
+                          [--rows package,listing,gzip,rewrite,udim,folder,small,cores,scale]
                           [--tracwell PROGRAM]
 
 Rows (the yardstick runs right before or after tracwell in every round, the
@@ -28,6 +28,8 @@ order alternating, so both see the same load):
             tracwell's peak memory
   cores     1,000 streams of 2 MB (2 GB) as a directory beside tracwell bound
             to one processor (which scans on one thread)
+  scale     tracwell -scale 0.5 -package of 1,000 small TIFF textures (the
+            texmeld stand-in shrinks each) beside cp of the same files
 
 Inputs are made once into --data: the streams by bench/gen_stream.py (--seed 1,
 gzip -6 for the gzip form), the textures, folders and shots by this script.
@@ -42,6 +44,7 @@ import argparse
 import os
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 
@@ -60,6 +63,8 @@ MAX_SMALL_PEAK_MB = 200
 CORE_STREAMS = 1000
 CORE_STREAM_MB = 2
 CORE_DISTINCT = 50
+SCALE_TEXTURES = 1000
+SCALE_SIDE = 32
 
 
 def log(text):
@@ -103,6 +108,40 @@ def ensure_package_shot(args):
         for path in paths:
             with open(path, "wb") as f:
                 f.write(TIFF_HEADER + body[len(TIFF_HEADER):])
+        with open(stream + ".part", "w") as f:
+            for i, path in enumerate(paths):
+                f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
+        os.rename(stream + ".part", stream)
+    return folder, stream, paths
+
+
+def small_tiff(side, shade):
+    """An uncompressed 8-bit grey TIFF of side x side pixels, little-endian."""
+    pixels = bytes((shade + x + y) & 0xFF for y in range(side) for x in range(side))
+    tags = [(256, 3, side), (257, 3, side), (258, 3, 8), (259, 3, 1), (262, 3, 1),
+            (273, 4, 0), (277, 3, 1), (278, 3, side), (279, 4, len(pixels))]
+    ifd_size = 2 + 12 * len(tags) + 4
+    data_at = 8 + ifd_size
+    ifd = struct.pack("<H", len(tags))
+    for tag, kind, value in tags:
+        if tag == 273:
+            value = data_at
+        ifd += struct.pack("<HHI", tag, kind, 1)
+        ifd += struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value)
+    return TIFF_HEADER + ifd + struct.pack("<I", 0) + pixels
+
+
+def ensure_scale_shot(args):
+    """1,000 small TIFF textures and a stream that names each of them."""
+    folder = os.path.join(args.data, "scale")
+    stream = os.path.join(folder, "shot.vrx")
+    textures = os.path.join(folder, "tex")
+    paths = [os.path.join(textures, "s%04d.tif" % i) for i in range(SCALE_TEXTURES)]
+    if not os.path.exists(stream):
+        os.makedirs(textures, exist_ok=True)
+        for i, path in enumerate(paths):
+            with open(path, "wb") as f:
+                f.write(small_tiff(SCALE_SIDE, i))
         with open(stream + ".part", "w") as f:
             for i, path in enumerate(paths):
                 f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
@@ -353,6 +392,31 @@ def package_row(args, measured):
                lambda: measured.run(["cp"] + paths + [copy_to]), prepare)
 
 
+def scale_row(args, measured):
+    folder, stream, paths = ensure_scale_shot(args)
+    copy_to = os.path.join(folder, "out-cp")
+    package_to = os.path.join(folder, "out-package")
+
+    def prepare():
+        shutil.rmtree(package_to, ignore_errors=True)
+        fresh_folder(copy_to)
+        os.sync()
+
+    def package():
+        result = measured.run([args.tracwell, "-scale", "0.5", "-package", package_to, stream])
+        names = os.listdir(package_to)
+        if len(names) != len(paths) + 1:
+            sys.exit("the package in %s is not complete" % package_to)
+        sample = os.path.join(package_to, os.path.basename(paths[0]))
+        with open(sample, "rb") as shrunk, open(paths[0], "rb") as source:
+            if shrunk.read() == source.read():  # copied, not rewritten by texmeld
+                sys.exit("%s was not shrunk: is the texmeld stand-in built?" % sample)
+        return result
+
+    return Row("scale 0.5, %d textures" % len(paths), "<= 4x cp", package,
+               lambda: measured.run(["cp"] + paths + [copy_to]), prepare)
+
+
 def count_lines(path):
     with open(path, "rb") as f:
         return sum(block.count(b"\n") for block in iter(lambda: f.read(1 << 20), b""))
@@ -480,7 +544,8 @@ def main():
     parser.add_argument("--data", default=os.path.join(ROOT, "build", "bench-data"))
     parser.add_argument("--mb", default="64,256", help="stream sizes, comma-separated")
     parser.add_argument("--repeat", type=int, default=5, help="rounds")
-    parser.add_argument("--rows", default="package,listing,gzip,rewrite,udim,folder,small,cores")
+    parser.add_argument("--rows",
+                        default="package,listing,gzip,rewrite,udim,folder,small,cores,scale")
     parser.add_argument("--tracwell", help="the program to measure (default: the build's)")
     parser.add_argument("--generator", default=os.path.join(ROOT, "bench", "gen_stream.py"))
     args = parser.parse_args()
@@ -513,6 +578,8 @@ def main():
         rows.append(small_row(args, measured))
     if "cores" in wanted:
         rows.append(cores_row(args, measured))
+    if "scale" in wanted:
+        rows.append(scale_row(args, measured))
 
     print("%s; %s at the start" % (machine(), load()))
     for row in rows:  # warms the page cache; not counted

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cstdio>
 #include <memory>
 
@@ -46,11 +47,19 @@ const PackageDirectory* RunPackage(const ToolOptions& options) {
   std::unique_ptr<PackageDirectory>& folder = Opened();
   std::string name = FolderName(options);
   if (folder && folder->path() == name) return folder.get();
+  // Copies run side by side only read the folder that BuildPackage opened
+  // before them.
+  assert(!InPackageJob());
   folder.reset();
   std::string error;
   folder = PackageDirectory::OpenPackage(name, &error);
   if (!folder) std::fprintf(stderr, "unknown path: %s\n", options.packageDir.c_str());
   return folder.get();
+}
+
+bool RunPackageIsOpen(const ToolOptions& options) {
+  const std::unique_ptr<PackageDirectory>& folder = Opened();
+  return folder && folder->path() == FolderName(options);
 }
 
 void CloseRunPackage() { Opened().reset(); }

@@ -17,6 +17,10 @@ bool OpenRunPackage(const ToolOptions& options);
 // message, when it cannot be opened.
 const PackageDirectory* RunPackage(const ToolOptions& options);
 
+// True when the folder of `options` is the one open: RunPackage then only
+// reads, and copies may run side by side.
+bool RunPackageIsOpen(const ToolOptions& options);
+
 // Lets the folder go (and its lock).
 void CloseRunPackage();
 

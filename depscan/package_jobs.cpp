@@ -71,6 +71,8 @@ void Say(FILE* to, const char* format, va_list args) {
 
 }  // namespace
 
+bool InPackageJob() { return heldMessages != nullptr; }
+
 void PackageNote(const char* format, ...) {
   va_list args;
   va_start(args, format);

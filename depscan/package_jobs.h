@@ -14,6 +14,10 @@
 // threads; what it prints goes through the two functions below.
 void RunPackageJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job);
 
+// True on a thread while it runs a job of RunPackageJobs with more than one
+// thread.
+bool InPackageJob();
+
 // printf to standard output, or to standard error: at once outside a job,
 // held for the job's turn inside one.
 void PackageNote(const char* format, ...) __attribute__((format(printf, 1, 2)));

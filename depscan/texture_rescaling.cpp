@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "package_jobs.h"
 #include "process.h"
 #include "stream_rewrite.h"
 
@@ -36,8 +37,13 @@ bool Shrink(const std::string& source, const PackageDirectory& folder, const std
   std::string destination = file->TemporaryPath();
   // A name that begins with "-" would reach texmeld as an option.
   std::string word = ProgramArgument(source);
-  int status = ZpRunCommand("texmeld", "-nomipmap", "-scale", factor, word.c_str(),
-                            destination.c_str(), static_cast<const char*>(nullptr));
+  const char* args[] = {"-nomipmap", "-scale", factor, word.c_str(), destination.c_str(),
+                        nullptr};
+  // What texmeld says comes with the messages of its texture, also when
+  // several run at once.
+  std::string said;
+  int status = ZpRunCommandCapturing("texmeld", args, &said);
+  if (!said.empty()) PackageWarning("%s", said.c_str());
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
   return status == 0 && file->HoldsContent() && file->Commit();

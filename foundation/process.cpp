@@ -3,11 +3,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <mutex>
 #include <utility>
@@ -33,6 +35,12 @@ struct SpawnSetup {
   bool newProcessGroup = false;
   // The status a child ends with when the program cannot be executed.
   int execFailure = 255;
+  // When set, a program that cannot be executed is replaced by /bin/sh with
+  // this argument vector, so that the shell reports the failure its own way.
+  char* const* shellFallback = nullptr;
+  // When set (and standard output is not piped), the child's standard
+  // output and standard error both go to this descriptor.
+  int outputFd = -1;
 };
 
 // Signals are held back while a child is started and registered: an
@@ -107,6 +115,8 @@ void ResetSignals(const sigset_t& mask) {
   if (pipes.out[kReadEnd] >= 0) {
     close(pipes.out[kReadEnd]);
     ok = ok && dup2(pipes.out[kWriteEnd], 1) >= 0;
+  } else if (setup.outputFd >= 0) {
+    ok = ok && dup2(setup.outputFd, 1) >= 0 && dup2(setup.outputFd, 2) >= 0;
   } else {
     ok = ok && dup2(2, 1) >= 0;
   }
@@ -124,6 +134,7 @@ void ResetSignals(const sigset_t& mask) {
   } else {
     execvp(program, argv);
   }
+  if (setup.shellFallback != nullptr) execv("/bin/sh", setup.shellFallback);
   _exit(setup.execFailure);
 }
 
@@ -246,12 +257,84 @@ void EndRunIfShellWasInterrupted(int status) {
 
 // Runs `command` through /bin/sh in a process group of its own, so that an
 // interruption stops every process of the command line.
-int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command) {
+int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int outputFd = -1) {
   SpawnSetup setup;
+  setup.outputFd = outputFd;
   setup.newProcessGroup = true;
   setup.execFailure = 127;  // as the system library's system() and popen()
   const char* args[] = {"-c", command, nullptr};
   return Spawn(toStdin, fromStdout, nullptr, setup, "/bin/sh", args);
+}
+
+// Runs the words of a command line that has no shell syntax as the shell
+// would, without the shell: in a process group of its own, searched along
+// PATH. A program that cannot be executed is left to the shell, which then
+// gives its own message and status (127 not found, 126 not executable).
+int64_t SpawnDirect(const std::vector<std::string>& words, const char* line, int outputFd) {
+  SpawnSetup setup;
+  setup.outputFd = outputFd;
+  setup.newProcessGroup = true;
+  setup.execFailure = 127;
+  const char* shellArgv[] = {"/bin/sh", "-c", line, nullptr};
+  setup.shellFallback = const_cast<char* const*>(shellArgv);
+  std::vector<const char*> args;
+  for (size_t i = 1; i < words.size(); ++i) args.push_back(words[i].c_str());
+  args.push_back(nullptr);
+  return Spawn(nullptr, nullptr, nullptr, setup, words[0].c_str(), args.data());
+}
+
+// A program that a signal ended shows as the shell showed it: the shell's
+// line on standard error (none for SIGINT and SIGPIPE) and exit status
+// 128 + the signal's number, so that callers and users see what they saw.
+int AsShellStatus(int status, std::string* output) {
+  if (status == -1 || !WIFSIGNALED(status)) return status;
+  int signal = WTERMSIG(status);
+  if (signal != SIGINT && signal != SIGPIPE) {
+    std::string line = strsignal(signal);
+    if (WCOREDUMP(status)) line += " (core dumped)";
+    line += '\n';
+    if (output)
+      *output += line;
+    else
+      std::fputs(line.c_str(), stderr);
+  }
+  return (128 + signal) << 8;
+}
+
+// A file in memory for what a command writes; -1 when none can be made.
+int OpenOutputFile() {
+  return memfd_create("command output", MFD_CLOEXEC);
+}
+
+void ReadOutputFile(int fd, std::string* output) {
+  char chunk[4096];
+  ssize_t n;
+  for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+    output->append(chunk, size_t(n));
+}
+
+bool IsPlainWordCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::strchr("/._+,:@%-", c) != nullptr;
+}
+
+// Builtins and reserved words of the shells that /bin/sh may be: such a
+// first word means something else to the shell than a program of its name.
+bool IsShellWord(const std::string& word) {
+  static const char* const kWords[] = {
+      ".", ":", "[", "[[", "]]", "!", "{", "}", "alias", "bg", "bind", "break", "builtin",
+      "caller", "case", "cd", "chdir", "command", "compgen", "complete", "compopt", "continue",
+      "coproc", "declare", "dirs", "disown", "do", "done", "echo", "elif", "else", "enable",
+      "esac", "eval", "exec", "exit", "export", "false", "fc", "fg", "fi", "for", "function",
+      "getopts", "hash", "help", "history", "if", "in", "jobs", "kill", "let", "local",
+      "logout", "mapfile", "popd", "printf", "pushd", "pwd", "read", "readarray", "readonly",
+      "return", "select", "set", "shift", "shopt", "source", "suspend", "test", "then", "time",
+      "times", "trap", "true", "type", "typeset", "ulimit", "umask", "unalias", "unset",
+      "until", "wait", "while"};
+  for (const char* shellWord : kWords) {
+    if (word == shellWord) return true;
+  }
+  return false;
 }
 
 // The children behind the streams of ZpOpenPipe.
@@ -296,18 +379,65 @@ std::string ZpShellQuote(const char* argument) {
   return quoted;
 }
 
+bool ZpSplitPlainCommand(const char* command, std::vector<std::string>* words) {
+  words->clear();
+  // Without PATH the shell and execvp search different default folders.
+  if (command == nullptr || std::getenv("PATH") == nullptr) return false;
+  std::string word;
+  for (const char* c = command;; ++c) {
+    if (*c == ' ' || *c == '\t' || *c == '\0') {
+      if (!word.empty()) words->push_back(word);
+      word.clear();
+      if (*c == '\0') break;
+      continue;
+    }
+    // An assignment in front of the program is the shell's to make.
+    bool assignment = *c == '=' && words->empty();
+    if (assignment || (*c != '=' && !IsPlainWordCharacter(*c))) {
+      words->clear();
+      return false;
+    }
+    word += *c;
+  }
+  if (words->empty() || IsShellWord(words->front())) {
+    words->clear();
+    return false;
+  }
+  return true;
+}
+
 int ZpRunCommandArgv(const char* command, const char* const* args) {
+  return ZpRunCommandCapturing(command, args, nullptr);
+}
+
+int ZpRunCommandCapturing(const char* command, const char* const* args, std::string* output) {
+  if (output) output->clear();
   if (command == nullptr) return -1;
   std::string line = command;
   for (const char* const* arg = args; arg != nullptr && *arg != nullptr; ++arg) {
     line += ' ';
     line += ZpShellQuote(*arg);
   }
+  // Each quoted argument is one word to the shell, exactly its bytes: with a
+  // command of plain words the shell has nothing to do but start a program.
+  std::vector<std::string> words;
+  bool direct = ZpSplitPlainCommand(command, &words);
+  for (const char* const* arg = args; direct && arg != nullptr && *arg != nullptr; ++arg)
+    words.push_back(*arg);
+  // A file, not a pipe: a program that leaves a child behind holding it
+  // cannot keep the run waiting, and nothing has to be read meanwhile.
+  int outputFd = output ? OpenOutputFile() : -1;
   // Not system(): it would ignore SIGINT and SIGQUIT while the command runs,
   // and an interruption must end the run then too.
-  int64_t pid = SpawnShell(nullptr, nullptr, line.c_str());
+  int64_t pid = direct ? SpawnDirect(words, line.c_str(), outputFd)
+                       : SpawnShell(nullptr, nullptr, line.c_str(), outputFd);
+  int status = pid <= 0 ? -1 : WaitStatus(pid_t(pid));
+  if (outputFd >= 0) {
+    ReadOutputFile(outputFd, output);
+    close(outputFd);
+  }
   if (pid <= 0) return -1;
-  int status = WaitStatus(pid_t(pid));
+  if (direct) status = AsShellStatus(status, outputFd >= 0 ? output : nullptr);
   EndRunIfShellWasInterrupted(status);
   return status;
 }

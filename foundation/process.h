@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Starts `program` with the argument vector `program`, args... (args ends
 // with a null pointer and never repeats the program name). Each non-null
@@ -49,10 +50,31 @@ bool ZpTerminateProcess(int pid);
 // quoted so that it reaches the program as exactly one argument whatever
 // bytes it holds, and waits for it. Returns the wait status, as system()
 // would (127 when the shell cannot run, -1 when it cannot be started).
+//
+// A command of plain words (ZpSplitPlainCommand) is started without the
+// shell, with the same effect: searched along PATH, in a process group of
+// its own, a program ended by a signal reported as the shell reports it
+// (exit status 128 + the signal), and a program that cannot be executed
+// left to the shell, which then gives its message and status (127, 126).
 int ZpRunCommand(const char* command, ...);
 
 // ZpRunCommand with a null-terminated array of arguments.
 int ZpRunCommandArgv(const char* command, const char* const* args);
+
+// ZpRunCommandArgv with what the command writes to its standard output and
+// standard error (the shell's own messages included) given in *output, in
+// the order written, instead of on the caller's standard error; so several
+// threads may run commands and write what each said in an order of their
+// choosing. Should no file for it be made, the output goes to standard
+// error as with ZpRunCommandArgv, and *output stays empty.
+int ZpRunCommandCapturing(const char* command, const char* const* args, std::string* output);
+
+// Splits `command` at blanks and tabs into *words when the shell would only
+// split it there and start a program: every word of letters, digits and
+// "/._+,:@%-" ("=" too after the first word), the first word no builtin or
+// reserved word of a shell, and PATH set. False (and no words) for anything
+// else, which then goes through the shell.
+bool ZpSplitPlainCommand(const char* command, std::vector<std::string>* words);
 
 // `argument` quoted for the shell as one word: in single quotes, with each
 // single quote inside written as '\''.

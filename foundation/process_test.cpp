@@ -300,3 +300,158 @@ TEST(OpenPipeTest, UsesOnlyTheFirstCharacterOfTheMode) {
   int status = ZpClosePipe(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4);
 }
+
+TEST(RunCommandTest, OnlyPlainWordsSkipTheShell) {
+  struct Case {
+    const char* command;
+    std::vector<std::string> words;  // empty: through the shell
+  } cases[] = {
+      {"texmeld", {"texmeld"}},
+      {"  texmeld\t-nomipmap  ", {"texmeld", "-nomipmap"}},
+      {"/opt/tools/tex-meld_2.1", {"/opt/tools/tex-meld_2.1"}},
+      {"./bin/tool a=b x,y:z@w%v+u", {"./bin/tool", "a=b", "x,y:z@w%v+u"}},
+      {"", {}},
+      {"   ", {}},
+      {"A=1 texmeld", {}},
+      {"exit", {}},
+      {"echo hi", {}},
+      {"test -f x", {}},
+      {"if", {}},
+      {"texmeld 'a b'", {}},
+      {"texmeld \"a\"", {}},
+      {"texmeld $HOME", {}},
+      {"texmeld `x`", {}},
+      {"texmeld a\\ b", {}},
+      {"texmeld a;b", {}},
+      {"texmeld a&", {}},
+      {"texmeld a|b", {}},
+      {"texmeld <a", {}},
+      {"texmeld >a", {}},
+      {"texmeld (a)", {}},
+      {"texmeld *.tif", {}},
+      {"texmeld a?", {}},
+      {"texmeld [ab]", {}},
+      {"texmeld ~/x", {}},
+      {"texmeld {a,b}", {}},
+      {"texmeld a\nb", {}},
+      {"texmeld #comment", {}},
+      {"texmeld !", {}},
+      {"texmeld a^b", {}},
+      {"texm\xc3\xa9ld", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words{"left over"};
+    EXPECT_EQ(ZpSplitPlainCommand(c.command, &words), !c.words.empty()) << c.command;
+    EXPECT_EQ(words, c.words) << c.command;
+  }
+  std::vector<std::string> words;
+  ZpScopedEnv noPath("PATH", nullptr);
+  EXPECT_FALSE(ZpSplitPlainCommand("texmeld", &words));
+}
+
+namespace {
+
+// Runs `run` with this process's standard error written to a file; returns
+// what arrived there.
+template <typename Run>
+std::string StandardErrorOf(const ZpTestDir& dir, Run run) {
+  std::string path = dir / "stderr";
+  fflush(stderr);
+  int saved = dup(2);
+  int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(file, 2);
+  close(file);
+  run();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  return ZpReadWholeFile(path);
+}
+
+}  // namespace
+
+// The same program, once by plain words and once quoted (so through the
+// shell), ends with the same status and the same messages.
+TEST(RunCommandTest, DirectRunsEndAsShellRuns) {
+  ZpTestDir dir;
+  std::string parentFile = dir / "ppid";
+  ZpScopedEnv parentEnv("ZP_PARENT", parentFile.c_str());
+  std::string parent = WriteScript(dir, "parent", "echo $PPID > \"$ZP_PARENT\"\nexit \"$1\"\n");
+  std::string killed = WriteScript(dir, "killed", "kill -KILL $$\n");
+  std::string locked = dir.WriteFile("locked", "#!/bin/sh\n");
+  chmod(locked.c_str(), 0644);
+  struct Case {
+    std::string program;
+    std::vector<const char*> args;
+  } cases[] = {
+      {parent, {"0", nullptr}},
+      {parent, {"3", nullptr}},
+      {killed, {nullptr}},
+      {locked, {nullptr}},
+      {"zp-no-such-program", {"a", nullptr}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words;
+    ASSERT_TRUE(ZpSplitPlainCommand(c.program.c_str(), &words)) << c.program;
+    int direct = 0, shell = 0;
+    std::string directErr =
+        StandardErrorOf(dir, [&] { direct = ZpRunCommandArgv(c.program.c_str(), c.args.data()); });
+    std::string quoted = ZpShellQuote(c.program.c_str());
+    std::string shellErr =
+        StandardErrorOf(dir, [&] { shell = ZpRunCommandArgv(quoted.c_str(), c.args.data()); });
+    EXPECT_EQ(direct, shell) << c.program;
+    EXPECT_EQ(directErr, shellErr) << c.program;
+  }
+  // The plain words started the program itself, without a shell between.
+  unlink(parentFile.c_str());
+  EXPECT_EQ(ZpRunCommand(parent.c_str(), "0", nullptr), 0);
+  EXPECT_EQ(ZpReadWholeFile(parentFile), std::to_string(getpid()) + "\n");
+
+  int status = ZpRunCommand("zp-no-such-program", nullptr);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 127) << status;
+  status = ZpRunCommand(killed.c_str(), nullptr);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL) << status;
+}
+
+// A direct run leads a process group of its own, as the shell did.
+TEST(RunCommandTest, DirectRunLeadsItsOwnProcessGroup) {
+  ZpTestDir dir;
+  std::string out = dir / "group";
+  ZpScopedEnv outEnv("ZP_OUT", out.c_str());
+  std::string show = WriteScript(dir, "show", "ps -o pid=,pgid= -p $$ > \"$ZP_OUT\"\n");
+  ASSERT_EQ(ZpRunCommand(show.c_str(), nullptr), 0);
+  int pid = 0, group = 0;
+  ASSERT_EQ(sscanf(ZpReadWholeFile(out).c_str(), "%d %d", &pid, &group), 2);
+  EXPECT_EQ(pid, group);
+  EXPECT_NE(group, getpgrp());
+}
+
+// What a command says comes back in order, its outputs and the shell's own
+// messages alike, and none of it reaches the caller's standard error.
+TEST(RunCommandTest, CapturedOutputKeepsItsOrder) {
+  ZpTestDir dir;
+  std::string talk = WriteScript(dir, "talk", "echo out1; echo err1 >&2; echo out2; exit 5\n");
+  std::string killed = WriteScript(dir, "killed", "echo last words; kill -TERM $$\n");
+  struct Case {
+    std::string command;
+    int exitStatus;
+    std::string output;
+  } cases[] = {
+      {talk, 5, "out1\nerr1\nout2\n"},
+      {ZpShellQuote(talk.c_str()), 5, "out1\nerr1\nout2\n"},
+      {killed, 128 + SIGTERM, "last words\nTerminated\n"},
+      {ZpShellQuote(killed.c_str()), 128 + SIGTERM, "last words\nTerminated\n"},
+      {"zp-no-such-program", 127, "/bin/sh: 1: zp-no-such-program: not found\n"},
+      {"'zp-no-such-program'", 127, "/bin/sh: 1: zp-no-such-program: not found\n"},
+  };
+  for (const Case& c : cases) {
+    std::string output = "left over";
+    int status = 0;
+    const char* none[] = {nullptr};
+    std::string seen = StandardErrorOf(
+        dir, [&] { status = ZpRunCommandCapturing(c.command.c_str(), none, &output); });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitStatus) << c.command << status;
+    EXPECT_EQ(output, c.output) << c.command;
+    EXPECT_EQ(seen, "") << c.command;
+  }
+}

@@ -321,6 +321,64 @@ CASES += [
          check=files_are({"pkg/plain.tif": PLAIN_TIFF})),
 ]
 
+# Textures are shrunk side by side, yet what each texmeld says comes with its
+# texture, in the order of the copy loop: per stream, its textures sorted,
+# then its missing ones. The early textures take longest, so that later ones
+# end first; those whose number ends in 0, 3, 6 or 9 fail and are copied at
+# full size. The second stream's textures clash with the first's by name.
+SIDE_BY_SIDE_TEXMELD = (
+    '#!/bin/sh\n'
+    'case "$4" in */t0[0-3].tif) sleep 0.4;; */t0[4-7].tif) sleep 0.2;; esac\n'
+    'case "$4" in */t[0-9][0369].tif) echo "out: $4"; echo "texmeld: refusing $4" >&2; exit 1;; esac\n'
+    'PATH="$ZP_REAL_TEXMELD" exec texmeld "$@"\n')
+SIDE_BY_SIDE_TEXTURES = ["t%02d.tif" % i for i in range(24)]
+
+
+def side_by_side_files():
+    files = {"bin/texmeld": Executable(SIDE_BY_SIDE_TEXMELD)}
+    for stream in ("a", "b"):
+        files["%s/shot.rib" % stream] = "".join(
+            texture("{T}/%s/%s" % (stream, name)) for name in reversed(SIDE_BY_SIDE_TEXTURES)
+        ) + texture("{T}/%s/gone.tif" % stream)
+        for name in SIDE_BY_SIDE_TEXTURES:
+            files["%s/%s" % (stream, name)] = PLAIN_TIFF
+    return files
+
+
+def failed(name):
+    return name[2] in "0369"
+
+
+def side_by_side_stderr():
+    said = ""
+    for stream in ("a", "b"):
+        for name in SIDE_BY_SIDE_TEXTURES:
+            if failed(name):
+                path = "{T}/%s/%s" % (stream, name)
+                said += "out: %s\ntexmeld: refusing %s\n" % (path, path)
+        said += "\n#Unresolved resource: '{T}/%s/gone.tif' \n\n" % stream
+    return said
+
+
+def side_by_side_packaged(tmp):
+    failures = []
+    for stream in ("a", "b"):
+        for name in SIDE_BY_SIDE_TEXTURES:
+            packaged = os.path.join(tmp, "pkg", name if stream == "a" else name[:-4] + "_1.tif")
+            want = 8 if failed(name) else 4
+            if tiff_width(packaged) != want:
+                failures.append("%s is %d wide, expected %d" % (packaged, tiff_width(packaged), want))
+    return failures
+
+
+CASES += [
+    Case("package_scale_side_by_side_keeps_the_order_of_messages", files=side_by_side_files(),
+         env=dict(with_standins(ZP_REAL_TEXMELD=STANDIN_PATH),
+                  PATH="{T}/bin:" + STANDIN_PATH + ":" + SYSTEM_PATH),
+         args=["-scale", "0.5", "-package", "pkg", "{T}/a/shot.rib", "{T}/b/shot.rib"],
+         stderr=side_by_side_stderr(), check=side_by_side_packaged),
+]
+
 # A package directory that holds, at any depth, an input stream or a found
 # dependency is refused before anything is written: it would write over the
 # shot, and could never be moved.
