@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +43,8 @@ struct SpawnSetup {
   // When set (and standard output is not piped), the child's standard
   // output and standard error both go to this descriptor.
   int outputFd = -1;
+  // When set, the program's environment instead of the caller's.
+  char* const* environment = nullptr;
 };
 
 // Signals are held back while a child is started and registered: an
@@ -129,7 +133,11 @@ void ResetSignals(const sigset_t& mask) {
   if (!ok) _exit(1);
   ZpCloseDescriptorsFrom(3);
   if (setup.newProcessGroup) setpgid(0, 0);
-  if (program[0] == '/') {
+  if (setup.environment != nullptr && program[0] == '/') {
+    execve(program, argv, setup.environment);
+  } else if (setup.environment != nullptr) {
+    execvpe(program, argv, setup.environment);
+  } else if (program[0] == '/') {
     execv(program, argv);
   } else {
     execvp(program, argv);
@@ -270,9 +278,34 @@ int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int o
 // would, without the shell: in a process group of its own, searched along
 // PATH. A program that cannot be executed is left to the shell, which then
 // gives its own message and status (127 not found, 126 not executable).
+// The environment the shell gives a program: the caller's, with PWD set to
+// the working directory's name unless it names that directory already.
+// Fills *pwd and *entries; empty entries when the caller's environment does.
+void ShellEnvironment(std::string* pwd, std::vector<char*>* entries) {
+  entries->clear();
+  const char* named = std::getenv("PWD");
+  struct stat there, here;
+  if (named && named[0] == '/' && stat(named, &there) == 0 && stat(".", &here) == 0 &&
+      there.st_dev == here.st_dev && there.st_ino == here.st_ino) {
+    return;
+  }
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return;
+  *pwd = std::string("PWD=") + cwd;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "PWD=", 4) != 0) entries->push_back(*entry);
+  }
+  entries->push_back(&(*pwd)[0]);
+  entries->push_back(nullptr);
+}
+
 int64_t SpawnDirect(const std::vector<std::string>& words, const char* line, int outputFd) {
   SpawnSetup setup;
   setup.outputFd = outputFd;
+  std::string pwd;
+  std::vector<char*> environment;
+  ShellEnvironment(&pwd, &environment);
+  if (!environment.empty()) setup.environment = environment.data();
   setup.newProcessGroup = true;
   setup.execFailure = 127;
   const char* shellArgv[] = {"/bin/sh", "-c", line, nullptr};

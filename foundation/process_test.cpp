@@ -455,3 +455,23 @@ TEST(RunCommandTest, CapturedOutputKeepsItsOrder) {
     EXPECT_EQ(seen, "") << c.command;
   }
 }
+
+// The shell passes PWD on as the name of the working directory; so does a
+// direct run, whatever PWD the caller had.
+TEST(RunCommandTest, DirectRunsSeeThePwdTheShellGives) {
+  ZpTestDir dir;
+  std::string show = WriteScript(dir, "show", "echo \"$PWD\"\n");
+  std::string quoted = ZpShellQuote(show.c_str());
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const char* none[] = {nullptr};
+  const char* pwds[] = {nullptr, "/nonexistent", "relative", cwd};
+  for (const char* pwd : pwds) {
+    ZpScopedEnv env("PWD", pwd);
+    std::string direct, shell;
+    ZpRunCommandCapturing(show.c_str(), none, &direct);
+    ZpRunCommandCapturing(quoted.c_str(), none, &shell);
+    EXPECT_EQ(direct, shell) << (pwd ? pwd : "(unset)");
+    EXPECT_EQ(direct, std::string(cwd) + "\n") << (pwd ? pwd : "(unset)");
+  }
+}
