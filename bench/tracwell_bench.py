@@ -96,23 +96,32 @@ def ensure_gzip(plain):
 TIFF_HEADER = b"II*\x00\x08\x00\x00\x00"
 
 
-def ensure_package_shot(args):
-    """400 TIFF-headed files of 1 MiB and a stream that names each of them."""
-    folder = os.path.join(args.data, "package")
+def ensure_texture_shot(args, name, paths_in, contents):
+    """Textures named by paths_in(textures folder), written as contents(i), and a
+    stream in args.data/name that names each of them."""
+    folder = os.path.join(args.data, name)
     stream = os.path.join(folder, "shot.vrx")
     textures = os.path.join(folder, "tex")
-    paths = [os.path.join(textures, "t%03d.tif" % i) for i in range(PACKAGE_TEXTURES)]
+    paths = paths_in(textures)
     if not os.path.exists(stream):
         os.makedirs(textures, exist_ok=True)
-        body = os.urandom(1 << 20)
-        for path in paths:
+        for i, path in enumerate(paths):
             with open(path, "wb") as f:
-                f.write(TIFF_HEADER + body[len(TIFF_HEADER):])
+                f.write(contents(i))
         with open(stream + ".part", "w") as f:
             for i, path in enumerate(paths):
                 f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
         os.rename(stream + ".part", stream)
     return folder, stream, paths
+
+
+def ensure_package_shot(args):
+    """400 TIFF-headed files of 1 MiB and a stream that names each of them."""
+    body = os.urandom(1 << 20)
+    return ensure_texture_shot(
+        args, "package",
+        lambda textures: [os.path.join(textures, "t%03d.tif" % i) for i in range(PACKAGE_TEXTURES)],
+        lambda i: TIFF_HEADER + body[len(TIFF_HEADER):])
 
 
 def small_tiff(side, shade):
@@ -133,20 +142,10 @@ def small_tiff(side, shade):
 
 def ensure_scale_shot(args):
     """1,000 small TIFF textures and a stream that names each of them."""
-    folder = os.path.join(args.data, "scale")
-    stream = os.path.join(folder, "shot.vrx")
-    textures = os.path.join(folder, "tex")
-    paths = [os.path.join(textures, "s%04d.tif" % i) for i in range(SCALE_TEXTURES)]
-    if not os.path.exists(stream):
-        os.makedirs(textures, exist_ok=True)
-        for i, path in enumerate(paths):
-            with open(path, "wb") as f:
-                f.write(small_tiff(SCALE_SIDE, i))
-        with open(stream + ".part", "w") as f:
-            for i, path in enumerate(paths):
-                f.write('SetAttribute "tex%d" "filename" "string" 1 "%s"\n' % (i, path))
-        os.rename(stream + ".part", stream)
-    return folder, stream, paths
+    return ensure_texture_shot(
+        args, "scale",
+        lambda textures: [os.path.join(textures, "s%04d.tif" % i) for i in range(SCALE_TEXTURES)],
+        lambda i: small_tiff(SCALE_SIDE, i))
 
 
 REWRITE_STREAMS = 100
