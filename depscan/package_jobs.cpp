@@ -87,6 +87,15 @@ void PackageWarning(const char* format, ...) {
   va_end(args);
 }
 
+void PackageWarningText(const std::string& text) {
+  if (text.empty()) return;
+  if (heldMessages) {
+    heldMessages->push_back(Message{stderr, text});
+  } else {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+  }
+}
+
 void RunPackageJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job) {
   if (threads > count) threads = unsigned(count);
   if (threads <= 1) {

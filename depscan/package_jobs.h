@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 // Runs job(0) .. job(count - 1) on up to `threads` threads (0 or 1: on the
 // calling thread, one after another) and returns when all have run. A job
@@ -22,3 +23,5 @@ bool InPackageJob();
 // held for the job's turn inside one.
 void PackageNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PackageWarning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The bytes of `text` as they are (NULs too), to standard error as above.
+void PackageWarningText(const std::string& text);

@@ -209,7 +209,7 @@ class StreamOutput {
   enum Form { kAscii, kBinary, kGzipAscii };
   StreamOutput(const ToolOptions& options, const std::string& name,
                const std::string& destination, Form form)
-      : destination_(destination) {
+      : destination_(destination), vornexSaid_(form == kBinary && InPackageJob()) {
     const PackageDirectory* package = RunPackage(options);
     std::string leaf, error;
     if (package) folder_ = package->FolderFor(name, &leaf, &error);
@@ -218,7 +218,7 @@ class StreamOutput {
       std::string command =
           "vornex -cat -q -binary -gzip > " + ZpShellQuote(file_->TemporaryPath().c_str());
       IgnoreBrokenPipes();
-      out_ = ZpOpenPipe(command.c_str(), "wb");
+      out_ = ZpOpenPipe(command.c_str(), "wb", vornexSaid_.fd());
       pipe_ = out_ != nullptr;
       if (!pipe_) RestoreBrokenPipes();
     }
@@ -255,6 +255,7 @@ class StreamOutput {
     if (pipe_) {
       status = ZpClosePipe(out_);
       RestoreBrokenPipes();
+      PackageWarningText(vornexSaid_.Text());
     } else if (ownsStream_) {
       writeFailed = std::fclose(out_) != 0 || writeFailed;
     }
@@ -276,6 +277,7 @@ class StreamOutput {
     if (pipe_) {
       ZpClosePipe(out_);
       RestoreBrokenPipes();
+      PackageWarningText(vornexSaid_.Text());
     } else if (ownsStream_) {
       std::fclose(out_);
     }
@@ -285,6 +287,9 @@ class StreamOutput {
 
  private:
   std::string destination_;
+  // Streams written side by side keep what their vornex says with their
+  // own messages.
+  ZpCapturedOutput vornexSaid_;
   std::unique_ptr<PackageDirectory> folder_;
   std::unique_ptr<PackageFile> file_;
   FILE* out_ = nullptr;
@@ -347,7 +352,10 @@ void RewriteThroughVornex(const StreamJob& job) {
   std::string word = ProgramArgument(job.name);
   const char* const args[] = {"-cat", "-noheader", "-q", word.c_str(), nullptr};
   FILE* in = nullptr;
-  int64_t pid = ZpSpawnProcess(nullptr, &in, nullptr, false, "vornex", args);
+  // Streams read side by side keep what their vornex says with their own
+  // messages, where it would have come had they been read one by one.
+  ZpCapturedOutput said(InPackageJob());
+  int64_t pid = ZpSpawnProcess(nullptr, &in, nullptr, false, "vornex", args, said.fd());
   if (pid == 0 || !in) return RecoverFromVornex(job, -1);
   // A larger pipe lets vornex write on while a block is rewritten, with
   // fewer wake-ups of either side; the default size still works.
@@ -360,6 +368,7 @@ void RewriteThroughVornex(const StreamJob& job) {
     std::fclose(in);
     in = nullptr;
     status = ZpWaitProcess(int(pid));
+    PackageWarningText(said.Text());
     if (status != 0) return RecoverFromVornex(job, status);
   } else {
     std::ungetc(first, in);
@@ -370,6 +379,7 @@ void RewriteThroughVornex(const StreamJob& job) {
     if (out.file()) RewriteStrings(in, out.file(), job.settings);
     std::fclose(in);
     status = ZpWaitProcess(int(pid));
+    PackageWarningText(said.Text());
   }
   if (!out.file()) return;
   // What a failed vornex delivered is no whole stream: it never takes the

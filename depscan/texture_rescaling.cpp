@@ -43,7 +43,7 @@ bool Shrink(const std::string& source, const PackageDirectory& folder, const std
   // several run at once.
   std::string said;
   int status = ZpRunCommandCapturing("texmeld", args, &said);
-  if (!said.empty()) PackageWarning("%s", said.c_str());
+  PackageWarningText(said);
   // A texmeld that fails may leave a partial image: the full-size texture is
   // better than a broken one.
   return status == 0 && file->HoldsContent() && file->Commit();

@@ -43,6 +43,10 @@ struct SpawnSetup {
   // When set (and standard output is not piped), the child's standard
   // output and standard error both go to this descriptor.
   int outputFd = -1;
+  // When set (and standard error is not piped), the child's standard error
+  // goes to this descriptor, and so does a standard output that would go to
+  // the parent's standard error.
+  int errorFd = -1;
   // When set, the program's environment instead of the caller's.
   char* const* environment = nullptr;
 };
@@ -112,6 +116,8 @@ void ResetSignals(const sigset_t& mask) {
                            const sigset_t& mask, const char* program, char* const* argv) {
   ResetSignals(mask);
   bool ok = true;
+  if (setup.errorFd >= 0 && setup.outputFd < 0 && pipes.err[kReadEnd] < 0 && !pipes.sharedStderr)
+    ok = dup2(setup.errorFd, 2) >= 0;
   if (pipes.in[kReadEnd] >= 0) {
     close(pipes.in[kWriteEnd]);
     ok = ok && dup2(pipes.in[kReadEnd], 0) >= 0;
@@ -265,9 +271,11 @@ void EndRunIfShellWasInterrupted(int status) {
 
 // Runs `command` through /bin/sh in a process group of its own, so that an
 // interruption stops every process of the command line.
-int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int outputFd = -1) {
+int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int outputFd = -1,
+                   int errorFd = -1) {
   SpawnSetup setup;
   setup.outputFd = outputFd;
+  setup.errorFd = errorFd;
   setup.newProcessGroup = true;
   setup.execFailure = 127;  // as the system library's system() and popen()
   const char* args[] = {"-c", command, nullptr};
@@ -377,9 +385,10 @@ std::vector<std::pair<FILE*, pid_t>> pipeChildren;
 }  // namespace
 
 int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, bool newProcessGroup,
-                       const char* program, const char* const* args) {
+                       const char* program, const char* const* args, int errorFd) {
   SpawnSetup setup;
   setup.newProcessGroup = newProcessGroup;
+  setup.errorFd = errorFd;
   return Spawn(toStdin, fromStdout, fromStderr, setup, program, args);
 }
 
@@ -439,6 +448,18 @@ bool ZpSplitPlainCommand(const char* command, std::vector<std::string>* words) {
   return true;
 }
 
+ZpCapturedOutput::ZpCapturedOutput(bool wanted) : fd_(wanted ? OpenOutputFile() : -1) {}
+
+ZpCapturedOutput::~ZpCapturedOutput() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string ZpCapturedOutput::Text() const {
+  std::string text;
+  if (fd_ >= 0) ReadOutputFile(fd_, &text);
+  return text;
+}
+
 int ZpRunCommandArgv(const char* command, const char* const* args) {
   return ZpRunCommandCapturing(command, args, nullptr);
 }
@@ -485,12 +506,12 @@ int ZpRunCommand(const char* command, ...) {
   return ZpRunCommandArgv(command, args.data());
 }
 
-FILE* ZpOpenPipe(const char* command, const char* mode) {
+FILE* ZpOpenPipe(const char* command, const char* mode, int errorFd) {
   if (command == nullptr || mode == nullptr) return nullptr;
   if (mode[0] != 'r' && mode[0] != 'w') return nullptr;
   FILE* stream = nullptr;
-  int64_t pid = mode[0] == 'w' ? SpawnShell(&stream, nullptr, command)
-                               : SpawnShell(nullptr, &stream, command);
+  int64_t pid = mode[0] == 'w' ? SpawnShell(&stream, nullptr, command, -1, errorFd)
+                               : SpawnShell(nullptr, &stream, command, -1, errorFd);
   if (pid <= 0) return nullptr;
   std::lock_guard<std::mutex> lock(pipeLock);
   pipeChildren.emplace_back(stream, pid_t(pid));

@@ -26,8 +26,10 @@
 // stream pointers null) when a pipe, the fork or a stream cannot be made, or
 // when there are more than kZpMaxSpawnArguments arguments. A program that
 // cannot be executed ends the child with status 255.
+// errorFd, when not -1 and fromStderr is null, takes the child's standard
+// error (and a standard output that is not piped) instead of the caller's.
 int64_t ZpSpawnProcess(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, bool newProcessGroup,
-                       const char* program, const char* const* args);
+                       const char* program, const char* const* args, int errorFd = -1);
 
 constexpr int kZpMaxSpawnArguments = 1023;
 
@@ -83,7 +85,28 @@ std::string ZpShellQuote(const char* argument);
 // Runs `command` through the shell, as popen does, with a pipe to its
 // standard input ("w" as the first character of `mode`, "wb" included) or
 // from its standard output ("r"); null on failure or for another mode.
-FILE* ZpOpenPipe(const char* command, const char* mode);
+// errorFd, when not -1, takes the shell's standard error (and a standard
+// output that is not piped) instead of the caller's.
+FILE* ZpOpenPipe(const char* command, const char* mode, int errorFd = -1);
+
+// A file in memory that a child's standard error can be sent to (fd()),
+// read back once the child has ended: several threads can then run children
+// and write what each said where and when they choose. fd() is -1 when no
+// file was wanted or none could be made; the child then writes to the
+// caller's standard error as usual, and Text() is empty.
+class ZpCapturedOutput {
+ public:
+  explicit ZpCapturedOutput(bool wanted = true);
+  ~ZpCapturedOutput();
+  ZpCapturedOutput(const ZpCapturedOutput&) = delete;
+  ZpCapturedOutput& operator=(const ZpCapturedOutput&) = delete;
+  int fd() const { return fd_; }
+  // Everything written to the file so far.
+  std::string Text() const;
+
+ private:
+  int fd_;
+};
 
 // Closes the stream and waits for the command, as pclose does; its wait
 // status, or -1 for a stream that ZpOpenPipe did not open.

@@ -109,6 +109,35 @@ TEST(SpawnProcessTest, SharedAndSeparateStandardError) {
   EXPECT_EQ(ZpWaitProcess(int(pid)), 3);
 }
 
+// A child's standard error kept in a file of its own: the piped output
+// stays apart, an output that is not piped joins the errors, and nothing
+// reaches the caller's standard error.
+TEST(SpawnProcessTest, StandardErrorIntoACapturedFile) {
+  const char* args[] = {"-c", "echo out; printf 'err\\0and on\\n' >&2; exit 3", nullptr};
+  testing::internal::CaptureStderr();
+  ZpCapturedOutput spawned;
+  ASSERT_GE(spawned.fd(), 0);
+  FILE* out = nullptr;
+  int64_t pid = ZpSpawnProcess(nullptr, &out, nullptr, false, "/bin/sh", args, spawned.fd());
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(ReadAll(out), "out\n");
+  fclose(out);
+  EXPECT_EQ(ZpWaitProcess(int(pid)), 3);
+  EXPECT_EQ(spawned.Text(), std::string("err\0and on\n", 11));
+
+  ZpCapturedOutput piped;
+  FILE* pipe = ZpOpenPipe("cat; echo said >&2", "w", piped.fd());
+  ASSERT_NE(pipe, nullptr);
+  fputs("to the output\n", pipe);
+  EXPECT_EQ(ZpClosePipe(pipe), 0);
+  EXPECT_EQ(piped.Text(), "to the output\nsaid\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+  ZpCapturedOutput unwanted(false);
+  EXPECT_EQ(unwanted.fd(), -1);
+  EXPECT_EQ(unwanted.Text(), "");
+}
+
 TEST(SpawnProcessTest, ArgumentVectorStartsWithTheProgram) {
   ZpTestDir dir;
   std::string script = WriteScript(dir, "show", "echo \"$0|$#|$1|$2\"\n");

@@ -870,11 +870,18 @@ CASES += [
 
 # Input streams are written into the package side by side: what the run
 # prints and what it packages are what it prints and packages when it may
-# use one processor only, with every other stream's vornex failing and
-# every fifth texture missing.
+# use one processor only, with every other stream's vornex failing (and
+# saying so on its standard error) and every fifth texture missing. With
+# -binary, the writing vornex speaks up for every stream as well.
 SIDE_BY_SIDE_STREAMS = 24
 SIDE_BY_SIDE_FILES = {"fake/vornex": Executable(
-    '#!/bin/sh\ncase "$4" in *[13579].rib) exit 3;; esac\nexec cat "$4"\n')}
+    '#!/bin/sh\n'
+    'if [ "$3" = -binary ]; then\n'
+    '  t=$(mktemp); cat > "$t"; cat "$t"\n'
+    '  echo "vornex: wrote $(grep -o "t[0-9][0-9]" "$t" | head -n 1)" >&2; rm -f "$t"; exit 0\n'
+    'fi\n'
+    'case "$4" in *[13579].rib) echo "vornex: cannot read $4" >&2; exit 3;; esac\n'
+    'exec cat "$4"\n')}
 for _i in range(SIDE_BY_SIDE_STREAMS):
     SIDE_BY_SIDE_FILES["src/s%02d.rib" % _i] = (texture("${RIBDIR}/t%02d.tif" % _i)
                                                 + shader("{T}/src/m%02d" % (_i % 3)))
@@ -888,7 +895,7 @@ SIDE_BY_SIDE_ENV = {"PATH": "{T}/fake:" + SYSTEM_PATH}
 
 
 @functools.lru_cache(maxsize=None)
-def on_one_processor(tmp):
+def on_one_processor(tmp, options=()):
     """The same run in a copy of the case's tree, on one processor, with the
     copy's folder named as the case's in what it printed."""
     with tempfile.TemporaryDirectory() as other:
@@ -896,7 +903,7 @@ def on_one_processor(tmp):
         write_tree(SIDE_BY_SIDE_FILES, other)
         env = {k: substitute(v, other) for k, v in SIDE_BY_SIDE_ENV.items()}
         result = subprocess.run(
-            [BINARY] + [substitute(a, other) for a in SIDE_BY_SIDE_ARGS], cwd=other,
+            [BINARY] + list(options) + [substitute(a, other) for a in SIDE_BY_SIDE_ARGS], cwd=other,
             env=dict(env, HOME=other, LC_ALL="C"), capture_output=True,
             preexec_fn=lambda: os.sched_setaffinity(0, {min(os.sched_getaffinity(0))}))
         return (result.stdout.decode("utf-8", "replace").replace(other, tmp),
@@ -910,6 +917,13 @@ CASES += [
          check=files_are({"pkg/s%02d.rib" % i: texture(
              ("${VRXDIR}" if i % 5 else "${RIBDIR}") + "/t%02d.tif" % i)
              + shader("${VRXDIR}/m%02d" % (i % 3)) for i in range(SIDE_BY_SIDE_STREAMS)})),
+    Case("binary_streams_packaged_side_by_side_print_what_one_processor_prints",
+         files=SIDE_BY_SIDE_FILES, env=SIDE_BY_SIDE_ENV, args=["-binary"] + SIDE_BY_SIDE_ARGS,
+         stdout=lambda tmp: on_one_processor(tmp, ("-binary",))[0],
+         stderr=lambda tmp: on_one_processor(tmp, ("-binary",))[1],
+         check=holds_only(["s%02d.rib" % i for i in range(SIDE_BY_SIDE_STREAMS)]
+                          + ["t%02d.tif" % i for i in range(SIDE_BY_SIDE_STREAMS) if i % 5]
+                          + ["m%02d.oso" % i for i in range(3)])),
 ]
 
 
