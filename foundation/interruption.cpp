@@ -39,12 +39,31 @@ std::atomic<Entry*> slots[kSlots];
 // owners may free meanwhile.
 std::atomic<pid_t> slotPids[kSlots];
 std::atomic<bool> ending{false};
+// Children being started (ZpChildStart), and those of them that met the
+// interruption when they were registered: the interruption waits for the
+// first and stops the second. Negative: a process group.
+std::atomic<int> childrenStarting{0};
+std::atomic<pid_t> lateChildren[kSlots];
+thread_local int childStartDepth = 0;
 std::atomic<bool> installed{false};
 char message[257];
 size_t messageLength = 0;
 
 [[noreturn]] void WaitForTheExit() {
   for (;;) pause();
+}
+
+// A child started while another thread began the interruption: that thread
+// may have taken the registry before the child was in it, and waits for the
+// children being started to be handed over here.
+[[noreturn]] void HandOverLateChild(const Entry* child) {
+  pid_t pid = child->processGroup ? -child->pid : child->pid;
+  for (int i = 0; i < kSlots; ++i) {
+    pid_t expected = 0;
+    if (lateChildren[i].compare_exchange_strong(expected, pid)) break;
+  }
+  if (childStartDepth > 0) childrenStarting.fetch_sub(1);
+  WaitForTheExit();
 }
 
 int Add(Entry* entry) {
@@ -54,7 +73,10 @@ int Add(Entry* entry) {
       if (entry->kind == Kind::kChild) slotPids[i] = entry->pid;
       return i;
     }
-    if (expected == kTaken) WaitForTheExit();
+    if (expected == kTaken) {
+      if (entry->kind == Kind::kChild) HandOverLateChild(entry);
+      WaitForTheExit();
+    }
   }
   std::free(entry);
   return -1;
@@ -127,6 +149,28 @@ bool RemoveFiles(Entry* const* taken) {
   return any;
 }
 
+// The children that threads were starting when the interruption began,
+// once those threads have registered them (or given up), within a bound.
+void StopLateChildren() {
+  constexpr long kStep = 1000 * 1000;
+  for (long waited = 0; childrenStarting.load() > 0 && waited < 2000L * kStep; waited += kStep)
+    Sleep(kStep);
+  static Entry late[kSlots];
+  static Entry* lateTaken[kSlots];
+  bool any = false;
+  for (int i = 0; i < kSlots; ++i) {
+    pid_t pid = lateChildren[i].exchange(0);
+    lateTaken[i] = nullptr;
+    if (pid == 0) continue;
+    late[i].kind = Kind::kChild;
+    late[i].processGroup = pid < 0;
+    late[i].pid = pid < 0 ? -pid : pid;
+    lateTaken[i] = &late[i];
+    any = true;
+  }
+  if (any) StopChildren(lateTaken);
+}
+
 void Handle(int signal) { ZpEndInterruptedRun(signal); }
 
 }  // namespace
@@ -165,6 +209,7 @@ void ZpEndInterruptedRun(int signal) {
   }
   // Children first: a child still writing could make a removed file again.
   StopChildren(taken);
+  StopLateChildren();
   if (RemoveFiles(taken)) {
     // A file whose creation was under way while the entries were taken
     // exists by now; its creator removes it too when it sees the entry gone.
@@ -179,6 +224,23 @@ void ZpEndInterruptedRun(int signal) {
 void ZpEndRunIfChildWasInterrupted(int signal) {
   if ((signal == SIGINT || signal == SIGQUIT) && ZpInterruptHandlerInstalled())
     ZpEndInterruptedRun(signal);
+}
+
+ZpChildStart::ZpChildStart() {
+  childrenStarting.fetch_add(1);
+  ++childStartDepth;
+  // Begun after the interruption looked for children being started: this
+  // one must not start.
+  if (ending.load()) {
+    --childStartDepth;
+    childrenStarting.fetch_sub(1);
+    WaitForTheExit();
+  }
+}
+
+ZpChildStart::~ZpChildStart() {
+  --childStartDepth;
+  childrenStarting.fetch_sub(1);
 }
 
 int ZpRegisterChild(pid_t pid, bool processGroup) {

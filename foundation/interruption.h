@@ -46,6 +46,18 @@ bool ZpInterruptHandlerInstalled();
 // interrupted from the terminal, and so is the run. Returns otherwise.
 void ZpEndRunIfChildWasInterrupted(int signal);
 
+// Lives while a thread starts a child and registers it, with the
+// interruption signals blocked on that thread: an interruption that begins
+// meanwhile on another thread waits for the child to be registered, and
+// stops it too. Made once an interruption has begun, it does not return.
+class ZpChildStart {
+ public:
+  ZpChildStart();
+  ~ZpChildStart();
+  ZpChildStart(const ZpChildStart&) = delete;
+  ZpChildStart& operator=(const ZpChildStart&) = delete;
+};
+
 // Adds a child; with processGroup the child leads a process group of its own,
 // and the whole group is stopped. A ticket, or -1 when the registry is full
 // (the child then runs unprotected).

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,41 @@ TEST(InterruptionTest, EachSignalStopsChildrenRemovesFilesAndExits) {
     for (int i = 0; i < 100 && Alive(grandchild); ++i) usleep(10 * 1000);
     EXPECT_FALSE(Alive(grandchild)) << signal;
   }
+}
+
+// A child that another thread is starting when the interruption begins
+// (registered only after the registry was taken) is stopped as well.
+TEST(InterruptionTest, AChildStartedDuringTheInterruptionIsStopped) {
+  ZpTestDir dir;
+  std::string pids = dir / "pids";
+  ZpChildResult child = ZpRunInChild([&] {
+    ZpInstallInterruptHandler("interrupted");
+    std::atomic<bool> starting{false};
+    std::thread starter([&] {
+      ZpChildStart start;
+      starting = true;
+      usleep(200 * 1000);  // the interruption has begun meanwhile
+      pid_t pid = fork();
+      if (pid == 0) {
+        execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      FILE* out = fopen(pids.c_str(), "w");
+      if (out) fprintf(out, "%d\n", int(pid)), fclose(out);
+      ZpRegisterChild(pid, false);
+      fputs("registered\n", stderr);
+    });
+    while (!starting) usleep(1000);
+    raise(SIGTERM);
+    starter.join();
+  });
+  EXPECT_TRUE(ZpExitedWith(child.status, 128 + SIGTERM)) << child.status << child.err;
+  EXPECT_EQ(child.err, "interrupted\n");
+  pid_t started = PidIn(pids);
+  ASSERT_GT(started, 0);
+  for (int i = 0; i < 100 && Alive(started); ++i) usleep(10 * 1000);
+  EXPECT_FALSE(Alive(started));
+  if (Alive(started)) kill(started, SIGKILL);
 }
 
 // A child that ignores SIGTERM is killed after a while; the run still ends.

@@ -227,6 +227,7 @@ int64_t Spawn(FILE** toStdin, FILE** fromStdout, FILE** fromStderr, const SpawnS
   }
 
   SignalsHeld held;
+  ZpChildStart starting;
   pid_t pid = vfork();
   if (pid < 0) {
     CloseAll(pipes);
