@@ -513,21 +513,28 @@ int FolderDepth(const std::string& packagedName) {
 AsciiForm AsciiFormOf(const char* path) {
   FILE* in = OpenGzipFile(path, "rb");
   if (!in) return AsciiForm::None;
-  // zlib reads a file that is no gzip stream as it stands.
-  int first = std::fgetc(in);
-  bool ascii = true, inString = false, inComment = false;
-  for (int c = first; ascii && c != EOF; c = std::getc(in)) {
-    if (inComment) {
-      inComment = c != '\n' && c != '\r';
-    } else if (inString) {
-      if (c == '\\') std::getc(in);
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '#') {
-      inComment = true;
-    } else {
-      ascii = c < 0x80;
+  // zlib reads a file that is no gzip stream as it stands. Read in blocks:
+  // a stream may be gigabytes long.
+  constexpr size_t kBlock = size_t{1} << 16;
+  std::unique_ptr<unsigned char[]> block(new unsigned char[kBlock]);
+  bool ascii = true, inString = false, inComment = false, escaped = false;
+  for (size_t n; ascii && (n = std::fread(block.get(), 1, kBlock, in)) > 0;) {
+    for (const unsigned char *c = block.get(), *end = c + n; c < end; ++c) {
+      if (escaped) {
+        escaped = false;
+      } else if (inComment) {
+        inComment = *c != '\n' && *c != '\r';
+      } else if (inString) {
+        if (*c == '\\') escaped = true;
+        else if (*c == '"') inString = false;
+      } else if (*c == '"') {
+        inString = true;
+      } else if (*c == '#') {
+        inComment = true;
+      } else if (*c >= 0x80) {
+        ascii = false;
+        break;
+      }
     }
   }
   ascii = ascii && !std::ferror(in);

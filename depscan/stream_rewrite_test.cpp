@@ -470,3 +470,38 @@ TEST_F(StreamRewrite, AnUnwritableDestinationIsReported) {
 }
 
 }  // namespace
+
+// Whether tracwell can rewrite a stream itself: ASCII text, plain or gzip,
+// where bytes past 0x7F appear only inside strings and comments (after a
+// backslash in a string, even a quote is the string's own), also across the
+// blocks the file is read in.
+TEST(AsciiFormTest, HighBytesOnlyInStringsAndComments) {
+  ZpTestDir dir;
+  const std::string block(65534, 'a');
+  struct Case {
+    std::string text;
+    AsciiForm form;
+  } cases[] = {
+      {"Sphere 1 -1 1 360\n", AsciiForm::Plain},
+      {"Attribute \"user\" \"string s\" [\"caf\xc3\xa9\"]\n", AsciiForm::Plain},
+      {"# caf\xc3\xa9\nSphere 1 -1 1 360\n", AsciiForm::Plain},
+      {"Sphere 1 -1 1 360 \xc3\xa9\n", AsciiForm::None},
+      {"# comment\n\xc3\xa9", AsciiForm::None},
+      {"\"a\\\"\xc3\xa9\"", AsciiForm::Plain},
+      {"\"a\\\\\"\xc3\xa9", AsciiForm::None},
+      {std::string("\x80\x01\x02", 3), AsciiForm::None},
+      {"\"" + block + "\\\"\xc3\xa9\"", AsciiForm::Plain},
+      {"\"" + block + "\"\"\xc3\xa9\"", AsciiForm::Plain},
+      {"\"" + block + "\\\\\"\xc3\xa9", AsciiForm::None},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    std::string plain = dir.WriteFile("s" + std::to_string(i) + ".rib", c.text);
+    EXPECT_EQ(AsciiFormOf(plain.c_str()), c.form) << i;
+    std::string gzip = Gzipped(c.text, dir / ("s" + std::to_string(i) + ".rib.gz"));
+    EXPECT_EQ(AsciiFormOf(gzip.c_str()), c.form == AsciiForm::Plain ? AsciiForm::Gzip : c.form)
+        << i;
+    ++i;
+  }
+  EXPECT_EQ(AsciiFormOf((dir / "absent.rib").c_str()), AsciiForm::None);
+}
