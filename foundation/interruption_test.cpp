@@ -88,14 +88,22 @@ TEST(InterruptionTest, AChildStartedDuringTheInterruptionIsStopped) {
       ZpChildStart start;
       starting = true;
       usleep(200 * 1000);  // the interruption has begun meanwhile
+      // As a spawn does: the signals are held until the child has let go of
+      // the handlers it inherited.
+      sigset_t all, before;
+      sigfillset(&all);
+      pthread_sigmask(SIG_BLOCK, &all, &before);
       pid_t pid = fork();
       if (pid == 0) {
+        signal(SIGTERM, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &before, nullptr);
         execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
         _exit(127);
       }
       FILE* out = fopen(pids.c_str(), "w");
       if (out) fprintf(out, "%d\n", int(pid)), fclose(out);
       ZpRegisterChild(pid, false);
+      pthread_sigmask(SIG_SETMASK, &before, nullptr);
       fputs("registered\n", stderr);
     });
     while (!starting) usleep(1000);
