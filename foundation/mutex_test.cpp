@@ -37,6 +37,9 @@ TEST(MutexTest, RecursiveLockNeedsAsManyUnlocks) {
 }
 
 TEST(MutexTest, UnlockOfAMutexNotHeldIsReported) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the thread sanitizer reports the misuse itself, first";
+#endif
   ZpMutex mutex;
   EXPECT_NE(mutex.Unlock(), 0);
 }
