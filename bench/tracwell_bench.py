@@ -371,8 +371,11 @@ def fresh_folder(path):
     os.makedirs(path)
 
 
-def package_row(args, measured):
-    folder, stream, paths = ensure_package_shot(args)
+def package_beside_cp(args, measured, name, target, shot, options=(), check=None):
+    """A row of tracwell packaging a stream that names `paths`, beside cp of
+    the same files into a folder of the same file system; check(package) may
+    refuse a package that holds every file."""
+    folder, stream, paths = shot
     copy_to = os.path.join(folder, "out-cp")
     package_to = os.path.join(folder, "out-package")
 
@@ -382,38 +385,32 @@ def package_row(args, measured):
         os.sync()  # the previous run's writes do not land in this one's time
 
     def package():
-        result = measured.run([args.tracwell, "-package", package_to, stream])
+        result = measured.run([args.tracwell] + list(options) + ["-package", package_to, stream])
         if len(os.listdir(package_to)) != len(paths) + 1:
             sys.exit("the package in %s is not complete" % package_to)
+        if check:
+            check(package_to, paths)
         return result
 
-    return Row("package %d x 1 MiB" % len(paths), "<= 1.5x cp", package,
+    return Row(name % len(paths), target, package,
                lambda: measured.run(["cp"] + paths + [copy_to]), prepare)
+
+
+def package_row(args, measured):
+    return package_beside_cp(args, measured, "package %d x 1 MiB", "<= 1.5x cp",
+                             ensure_package_shot(args))
+
+
+def shrunk_by_texmeld(package_to, paths):
+    sample = os.path.join(package_to, os.path.basename(paths[0]))
+    with open(sample, "rb") as shrunk, open(paths[0], "rb") as source:
+        if shrunk.read() == source.read():  # copied, not rewritten by texmeld
+            sys.exit("%s was not shrunk: is the texmeld stand-in built?" % sample)
 
 
 def scale_row(args, measured):
-    folder, stream, paths = ensure_scale_shot(args)
-    copy_to = os.path.join(folder, "out-cp")
-    package_to = os.path.join(folder, "out-package")
-
-    def prepare():
-        shutil.rmtree(package_to, ignore_errors=True)
-        fresh_folder(copy_to)
-        os.sync()
-
-    def package():
-        result = measured.run([args.tracwell, "-scale", "0.5", "-package", package_to, stream])
-        names = os.listdir(package_to)
-        if len(names) != len(paths) + 1:
-            sys.exit("the package in %s is not complete" % package_to)
-        sample = os.path.join(package_to, os.path.basename(paths[0]))
-        with open(sample, "rb") as shrunk, open(paths[0], "rb") as source:
-            if shrunk.read() == source.read():  # copied, not rewritten by texmeld
-                sys.exit("%s was not shrunk: is the texmeld stand-in built?" % sample)
-        return result
-
-    return Row("scale 0.5, %d textures" % len(paths), "<= 4x cp", package,
-               lambda: measured.run(["cp"] + paths + [copy_to]), prepare)
+    return package_beside_cp(args, measured, "scale 0.5, %d textures", "<= 4x cp",
+                             ensure_scale_shot(args), ["-scale", "0.5"], shrunk_by_texmeld)
 
 
 def count_lines(path):

@@ -12,7 +12,7 @@
 // Runs job(0) .. job(count - 1) on up to `threads` threads (0 or 1: on the
 // calling thread, one after another) and returns when all have run. A job
 // must touch nothing another job touches unless that is safe under
-// threads; what it prints goes through the two functions below.
+// threads; what it prints goes through the functions below.
 void RunPackageJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job);
 
 // True on a thread while it runs a job of RunPackageJobs with more than one

@@ -40,9 +40,6 @@ struct SpawnSetup {
   // When set, a program that cannot be executed is replaced by /bin/sh with
   // this argument vector, so that the shell reports the failure its own way.
   char* const* shellFallback = nullptr;
-  // When set (and standard output is not piped), the child's standard
-  // output and standard error both go to this descriptor.
-  int outputFd = -1;
   // When set (and standard error is not piped), the child's standard error
   // goes to this descriptor, and so does a standard output that would go to
   // the parent's standard error.
@@ -116,7 +113,7 @@ void ResetSignals(const sigset_t& mask) {
                            const sigset_t& mask, const char* program, char* const* argv) {
   ResetSignals(mask);
   bool ok = true;
-  if (setup.errorFd >= 0 && setup.outputFd < 0 && pipes.err[kReadEnd] < 0 && !pipes.sharedStderr)
+  if (setup.errorFd >= 0 && pipes.err[kReadEnd] < 0 && !pipes.sharedStderr)
     ok = dup2(setup.errorFd, 2) >= 0;
   if (pipes.in[kReadEnd] >= 0) {
     close(pipes.in[kWriteEnd]);
@@ -125,8 +122,6 @@ void ResetSignals(const sigset_t& mask) {
   if (pipes.out[kReadEnd] >= 0) {
     close(pipes.out[kReadEnd]);
     ok = ok && dup2(pipes.out[kWriteEnd], 1) >= 0;
-  } else if (setup.outputFd >= 0) {
-    ok = ok && dup2(setup.outputFd, 1) >= 0 && dup2(setup.outputFd, 2) >= 0;
   } else {
     ok = ok && dup2(2, 1) >= 0;
   }
@@ -272,10 +267,8 @@ void EndRunIfShellWasInterrupted(int status) {
 
 // Runs `command` through /bin/sh in a process group of its own, so that an
 // interruption stops every process of the command line.
-int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int outputFd = -1,
-                   int errorFd = -1) {
+int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int errorFd = -1) {
   SpawnSetup setup;
-  setup.outputFd = outputFd;
   setup.errorFd = errorFd;
   setup.newProcessGroup = true;
   setup.execFailure = 127;  // as the system library's system() and popen()
@@ -283,10 +276,6 @@ int64_t SpawnShell(FILE** toStdin, FILE** fromStdout, const char* command, int o
   return Spawn(toStdin, fromStdout, nullptr, setup, "/bin/sh", args);
 }
 
-// Runs the words of a command line that has no shell syntax as the shell
-// would, without the shell: in a process group of its own, searched along
-// PATH. A program that cannot be executed is left to the shell, which then
-// gives its own message and status (127 not found, 126 not executable).
 // The environment the shell gives a program: the caller's, with PWD set to
 // the working directory's name unless it names that directory already.
 // Fills *pwd and *entries; empty entries when the caller's environment does.
@@ -308,9 +297,13 @@ void ShellEnvironment(std::string* pwd, std::vector<char*>* entries) {
   entries->push_back(nullptr);
 }
 
-int64_t SpawnDirect(const std::vector<std::string>& words, const char* line, int outputFd) {
+// Runs the words of a command line that has no shell syntax as the shell
+// would, without the shell: in a process group of its own, searched along
+// PATH. A program that cannot be executed is left to the shell, which then
+// gives its own message and status (127 not found, 126 not executable).
+int64_t SpawnDirect(const std::vector<std::string>& words, const char* line, int errorFd) {
   SpawnSetup setup;
-  setup.outputFd = outputFd;
+  setup.errorFd = errorFd;
   std::string pwd;
   std::vector<char*> environment;
   ShellEnvironment(&pwd, &environment);
@@ -481,18 +474,15 @@ int ZpRunCommandCapturing(const char* command, const char* const* args, std::str
     words.push_back(*arg);
   // A file, not a pipe: a program that leaves a child behind holding it
   // cannot keep the run waiting, and nothing has to be read meanwhile.
-  int outputFd = output ? OpenOutputFile() : -1;
+  ZpCapturedOutput said(output != nullptr);
   // Not system(): it would ignore SIGINT and SIGQUIT while the command runs,
   // and an interruption must end the run then too.
-  int64_t pid = direct ? SpawnDirect(words, line.c_str(), outputFd)
-                       : SpawnShell(nullptr, nullptr, line.c_str(), outputFd);
+  int64_t pid = direct ? SpawnDirect(words, line.c_str(), said.fd())
+                       : SpawnShell(nullptr, nullptr, line.c_str(), said.fd());
   int status = pid <= 0 ? -1 : WaitStatus(pid_t(pid));
-  if (outputFd >= 0) {
-    ReadOutputFile(outputFd, output);
-    close(outputFd);
-  }
+  if (said.fd() >= 0) *output = said.Text();
   if (pid <= 0) return -1;
-  if (direct) status = AsShellStatus(status, outputFd >= 0 ? output : nullptr);
+  if (direct) status = AsShellStatus(status, said.fd() >= 0 ? output : nullptr);
   EndRunIfShellWasInterrupted(status);
   return status;
 }
@@ -511,8 +501,8 @@ FILE* ZpOpenPipe(const char* command, const char* mode, int errorFd) {
   if (command == nullptr || mode == nullptr) return nullptr;
   if (mode[0] != 'r' && mode[0] != 'w') return nullptr;
   FILE* stream = nullptr;
-  int64_t pid = mode[0] == 'w' ? SpawnShell(&stream, nullptr, command, -1, errorFd)
-                               : SpawnShell(nullptr, &stream, command, -1, errorFd);
+  int64_t pid = mode[0] == 'w' ? SpawnShell(&stream, nullptr, command, errorFd)
+                               : SpawnShell(nullptr, &stream, command, errorFd);
   if (pid <= 0) return nullptr;
   std::lock_guard<std::mutex> lock(pipeLock);
   pipeChildren.emplace_back(stream, pid_t(pid));
